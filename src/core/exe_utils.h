@@ -1,0 +1,76 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <span>
+#include <vector>
+
+namespace vtl {
+
+// A packaged application is one file: the executable image, then a ZIP archive
+// appended unchanged. The archive starts where the image's last section ends
+// (see ReadImageEnd); nothing else marks it.
+//
+// TExeUtils finds, copies and appends that archive. It works either on the
+// running module, whose headers are mapped in memory and trusted, or on an
+// executable on disk, whose headers are read from the file and checked.
+class TExeUtils {
+ public:
+  // Progress of a copy: told the byte count once, then the running total after
+  // every chunk. Either may be left empty.
+  using TOnProgressMax = std::function<void(int64_t max)>;
+  using TOnProgressPos = std::function<void(int64_t pos)>;
+  TOnProgressMax OnProgressMax;
+  TOnProgressPos OnProgressPos;
+
+  // Bytes moved per read while copying an archive.
+  static constexpr size_t kChunkSize = 10240;
+
+  // An executable on disk.
+  explicit TExeUtils(std::filesystem::path exePath);
+  // The running module: its file and its headers as mapped in memory.
+  TExeUtils(std::filesystem::path exePath, std::span<const uint8_t> mappedHeaders);
+
+  const std::filesystem::path& ExePath() const { return exePath_; }
+
+  // True when bytes follow the image: size − offset > 0. False too when the
+  // executable's size cannot be read. Raises EInvalidImage for headers that
+  // cannot be read.
+  bool ExeHasAttachedStub();
+
+  // Copies the attached archive into `memoryStream` (replacing its contents).
+  // Raises ENoAttachedArchive when there is none, EFOpenError when the
+  // executable cannot be opened, EInOutError when a read fails.
+  void GetZipFromExe(std::vector<uint8_t>& memoryStream);
+
+  // The same copy into a new file at `zipPath` (replacing any file there).
+  // Raises EFCreateError when the file cannot be created.
+  void ExtractZipFromExe(const std::filesystem::path& zipPath);
+
+  // Appends the file `zipPath` to the existing executable `exePath`. Nothing
+  // besides the archive's own bytes is written. The executable must carry no
+  // archive yet; that is the caller's check (a second archive would leave the
+  // first one's offsets wrong).
+  void AppendZipToExe(const std::filesystem::path& zipPath, const std::filesystem::path& exePath);
+
+  // The size of the executable's file, or −1.
+  int64_t GetExeSize();
+  // The size of any file, or −1 when it cannot be found. The file is not opened.
+  static int64_t GetFileSizeOf(const std::filesystem::path& path);
+  // Where the image ends and the archive begins. Raises EInvalidImage.
+  uint64_t GetAttachedStubOffset();
+
+ private:
+  // Opens the executable at the archive's start; returns the archive length.
+  int64_t ArchiveLength();
+  template <class Write>
+  void CopyArchive(int64_t length, Write&& write);
+
+  std::filesystem::path exePath_;
+  std::optional<std::span<const uint8_t>> mappedHeaders_;
+  std::optional<uint64_t> offset_;
+};
+
+}  // namespace vtl

@@ -1,0 +1,81 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+struct zip;  // libzip's archive handle
+
+namespace vtl {
+
+// The package archive reader. It reads a ZIP archive held in memory (it does
+// not own those bytes; they must outlive it), decrypts with the package
+// password and inflates.
+//
+// The four operations the runtime relies on keep their quiet manners:
+// Open raises when the bytes are no archive; FindEntry answers −1; Extract of
+// an unknown name writes nothing, and a decoding failure is not reported.
+// Callers that need to know about failures use ExtractEntry.
+class RuntimeZip {
+ public:
+  struct EntryInfo {
+    std::string name;
+    uint64_t size = 0;
+    uint64_t compressedSize = 0;
+    uint16_t method = 0;      // 0 stored, 8 deflated, ...
+    bool encrypted = false;
+  };
+
+  // Receives the decoded bytes of an entry, chunk by chunk. Returning false
+  // stops the extraction (it then counts as failed).
+  using Sink = std::function<bool(std::span<const uint8_t>)>;
+
+  RuntimeZip();
+  ~RuntimeZip();
+  RuntimeZip(const RuntimeZip&) = delete;
+  RuntimeZip& operator=(const RuntimeZip&) = delete;
+
+  // Applies to every later extraction.
+  void SetPassword(std::string_view password);
+
+  // Reads the central directory. Raises EZipError when the bytes hold no
+  // archive the reader recognises.
+  void Open(std::span<const uint8_t> archive);
+  bool IsOpen() const { return zip_ != nullptr; }
+
+  // Index of the entry whose whole name equals `name`, ignoring ASCII letter
+  // case; "/" is the folder separator as stored. −1 when there is none. When
+  // two names differ only in case, the first in the archive wins.
+  int64_t FindEntry(std::string_view name) const;
+
+  // Appends the entry's plain bytes to `target`. Unknown names and decoding
+  // failures are silent; the target may then be left incomplete.
+  void Extract(std::string_view name, std::string& target) const;
+
+  // Streams the entry's plain bytes into `sink`. Returns false and sets
+  // `error` when the entry cannot be read (wrong password, damaged data,
+  // a size or checksum that does not match).
+  bool ExtractEntry(int64_t index, const Sink& sink, std::string* error = nullptr) const;
+  // The same into a string; `target` holds what was decoded before a failure.
+  bool ExtractEntry(int64_t index, std::string& target, std::string* error = nullptr) const;
+
+  size_t EntryCount() const { return entries_.size(); }
+  const EntryInfo& Entry(size_t index) const { return entries_[index]; }
+
+ private:
+  struct ZipCloser {
+    void operator()(::zip* z) const;
+  };
+  std::unique_ptr<::zip, ZipCloser> zip_;
+  std::string password_;
+  uint64_t archiveSize_ = 0;
+  std::vector<EntryInfo> entries_;
+  std::unordered_map<std::string, int64_t> index_;  // ASCII-lower-cased name -> first index
+};
+
+}  // namespace vtl

@@ -1,0 +1,339 @@
+// vtlpack: builds a packaged application from a project folder, and looks
+// inside packaged applications.
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <iostream>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#define VTL_ISATTY _isatty
+#define VTL_FILENO _fileno
+#else
+#include <unistd.h>
+#define VTL_ISATTY isatty
+#define VTL_FILENO fileno
+#endif
+
+#include "core/errors.h"
+#include "core/exe_utils.h"
+#include "core/package_password.h"
+#include "core/runtime_zip.h"
+#include "core/settings.h"
+#include "packer.h"
+#include "temp_file.h"
+
+namespace fs = std::filesystem;
+using namespace vtl;
+
+namespace {
+
+constexpr const char* kUsage = R"(vtlpack - build and inspect packaged web applications
+
+Usage:
+  vtlpack pack PROJECT_DIR -o OUT.exe [--runtime EXE] [--loader DLL] [--installer EXE]
+  vtlpack info FILE [--json]
+  vtlpack cat FILE ENTRY
+  vtlpack extract FILE OUT.zip
+  vtlpack settings FILE [--json]
+  vtlpack help [COMMAND]
+
+Commands:
+  pack      Append an encrypted archive of PROJECT_DIR to a copy of the runtime.
+            PROJECT_DIR holds vtl.ini, the web folder named by its [App] DirName,
+            and optionally vtl-webviewjs (a script injected into every page).
+  info      Show where the runtime image ends, the file size and the entries.
+  cat       Write one entry's plain bytes to standard output. Names are matched
+            ignoring letter case, as the runtime does. Exit status 1 if missing.
+  extract   Write the attached archive exactly as it is stored.
+  settings  Show every [App] setting as the runtime reads it, defaults applied.
+
+Options:
+  -o, --output OUT   the packaged program to write (pack)
+  --runtime EXE      the runtime to copy (default: VantrelRuntime.exe beside
+                     vtlpack, else the project's Windows build)
+  --loader DLL       the WebView2 loader to carry (default: the SDK's x64 loader)
+  --installer EXE    a WebView2 runtime installer to carry (optional)
+  --json             machine-readable output (info, settings)
+  -h, --help         show this help
+  --version          show the version
+)";
+
+struct Usage : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+std::string Utf8(const fs::path& p) {
+  const auto u8 = p.u8string();
+  return std::string(u8.begin(), u8.end());
+}
+
+fs::path SelfDir(const char* argv0) {
+  std::error_code ec;
+#if !defined(_WIN32)
+  if (auto self = fs::read_symlink("/proc/self/exe", ec); !ec) return self.parent_path();
+#endif
+  return fs::absolute(argv0, ec).parent_path();
+}
+
+fs::path FirstExisting(std::initializer_list<fs::path> candidates) {
+  std::error_code ec;
+  for (const auto& c : candidates)
+    if (!c.empty() && fs::is_regular_file(c, ec)) return c;
+  return {};
+}
+
+// The package's archive in memory, opened the way the runtime opens it.
+struct OpenedPackage {
+  std::vector<uint8_t> bytes;
+  RuntimeZip zip;
+  uint64_t offset = 0;
+  int64_t size = 0;
+};
+
+void OpenPackage(const fs::path& file, OpenedPackage& p, bool requireArchive = true) {
+  if (TExeUtils::GetFileSizeOf(file) < 0) throw Error("\"" + Utf8(file) + "\" does not exist");
+  TExeUtils exe(file);
+  p.offset = exe.GetAttachedStubOffset();
+  p.size = exe.GetExeSize();
+  if (!exe.ExeHasAttachedStub()) {
+    if (requireArchive) throw Error("\"" + Utf8(file) + "\" carries no archive");
+    return;
+  }
+  exe.GetZipFromExe(p.bytes);
+  p.zip.SetPassword(kPackagePassword);
+  p.zip.Open(p.bytes);
+}
+
+std::string MethodName(uint16_t m) {
+  switch (m) {
+    case 0: return "store";
+    case 8: return "deflate";
+    case 9: return "deflate64";
+    case 12: return "bzip2";
+    case 14: return "lzma";
+    case 93: return "zstd";
+    case 95: return "xz";
+    default: return "method " + std::to_string(m);
+  }
+}
+
+class ProgressBar {
+ public:
+  explicit ProgressBar(bool enabled) : enabled_(enabled) {}
+  ~ProgressBar() { Finish(); }
+  void operator()(uint64_t done, uint64_t total) {
+    if (!enabled_ || total == 0) return;
+    const int percent = static_cast<int>(done * 100 / total);
+    if (percent == last_) return;
+    last_ = percent;
+    constexpr int kWidth = 30;
+    const int filled = percent * kWidth / 100;
+    std::fprintf(stderr, "\rpacking [%.*s%*s] %3d%%", filled, "##############################", kWidth - filled, "",
+                 percent);
+    std::fflush(stderr);
+    drawn_ = true;
+  }
+  void Finish() {
+    if (drawn_) std::fputc('\n', stderr);
+    drawn_ = false;
+  }
+
+ private:
+  bool enabled_;
+  bool drawn_ = false;
+  int last_ = -1;
+};
+
+int CmdPack(const std::vector<std::string>& args, const char* argv0) {
+  pack::PackOptions o;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    auto value = [&]() -> fs::path {
+      if (i + 1 >= args.size()) throw Usage(a + " needs a value");
+      const std::string& v = args[++i];
+      return fs::path(std::u8string(v.begin(), v.end()));
+    };
+    if (a == "-o" || a == "--output") o.output = value();
+    else if (a == "--runtime") o.runtime = value();
+    else if (a == "--loader") o.loader = value();
+    else if (a == "--installer") o.installer = value();
+    else if (!a.empty() && a[0] == '-') throw Usage("unknown option " + a);
+    else if (o.projectDir.empty()) o.projectDir = fs::path(std::u8string(a.begin(), a.end()));
+    else throw Usage("unexpected argument " + a);
+  }
+  if (o.projectDir.empty()) throw Usage("pack needs a PROJECT_DIR");
+  if (o.output.empty()) throw Usage("pack needs -o OUT.exe");
+
+  const fs::path self = SelfDir(argv0);
+  if (o.runtime.empty()) {
+    o.runtime = FirstExisting({self / "VantrelRuntime.exe", fs::path(VTL_SOURCE_DIR) / "build/windows/VantrelRuntime.exe"});
+    if (o.runtime.empty()) throw Error("no runtime found: build the windows preset or pass --runtime EXE");
+  }
+  if (o.loader.empty()) o.loader = FirstExisting({self / "WebView2LoaderWin64.dll", fs::path(VTL_DEFAULT_LOADER)});
+
+  std::error_code ec;
+  if (fs::equivalent(o.output, o.runtime, ec)) throw Error("the output must not be the runtime itself");
+
+  pack::InstallTempFileCleanup();
+  ProgressBar bar(VTL_ISATTY(VTL_FILENO(stderr)) != 0);
+  const auto r = pack::Pack(o, [&](uint64_t done, uint64_t total) { bar(done, total); });
+  bar.Finish();
+  std::printf("packed %zu entries (%llu archive bytes) into %s (%llu bytes)\n", r.entries,
+              static_cast<unsigned long long>(r.archiveSize), Utf8(o.output).c_str(),
+              static_cast<unsigned long long>(r.outputSize));
+  return 0;
+}
+
+bool TakeJsonFlag(std::vector<std::string>& args) {
+  const auto before = args.size();
+  std::erase(args, std::string("--json"));
+  return args.size() != before;
+}
+
+void Expect(const std::vector<std::string>& args, size_t n, const char* what) {
+  for (const auto& a : args)
+    if (a.size() > 1 && a[0] == '-') throw Usage("unknown option " + a);
+  if (args.size() != n) throw Usage(std::string("expected ") + what);
+}
+
+int CmdInfo(std::vector<std::string> args) {
+  const bool json = TakeJsonFlag(args);
+  Expect(args, 1, "FILE");
+  OpenedPackage p;
+  OpenPackage(args[0], p, false);
+  const uint64_t archiveSize = p.bytes.size();
+  if (json) {
+    nlohmann::ordered_json j;
+    j["size"] = p.size;
+    j["archiveOffset"] = p.offset;
+    j["archiveSize"] = archiveSize;
+    j["entries"] = nlohmann::json::array();
+    for (size_t i = 0; i < p.zip.EntryCount(); ++i) {
+      const auto& e = p.zip.Entry(i);
+      j["entries"].push_back(nlohmann::ordered_json{{"name", e.name},
+                                                    {"size", e.size},
+                                                    {"compressedSize", e.compressedSize},
+                                                    {"method", MethodName(e.method)},
+                                                    {"encrypted", e.encrypted}});
+    }
+    std::cout << j.dump(2) << "\n";
+    return 0;
+  }
+  std::printf("file:           %s\n", args[0].c_str());
+  std::printf("size:           %lld\n", static_cast<long long>(p.size));
+  std::printf("image end:      %llu\n", static_cast<unsigned long long>(p.offset));
+  std::printf("archive size:   %llu\n", static_cast<unsigned long long>(archiveSize));
+  if (archiveSize == 0) {
+    std::printf("no archive attached\n");
+    return 0;
+  }
+  std::printf("entries:        %zu\n\n", p.zip.EntryCount());
+  std::printf("%12s %12s  %-8s %-4s  %s\n", "size", "compressed", "method", "enc", "name");
+  for (size_t i = 0; i < p.zip.EntryCount(); ++i) {
+    const auto& e = p.zip.Entry(i);
+    std::printf("%12llu %12llu  %-8s %-4s  %s\n", static_cast<unsigned long long>(e.size),
+                static_cast<unsigned long long>(e.compressedSize), MethodName(e.method).c_str(),
+                e.encrypted ? "yes" : "no", e.name.c_str());
+  }
+  return 0;
+}
+
+int CmdCat(std::vector<std::string> args) {
+  Expect(args, 2, "FILE ENTRY");
+  OpenedPackage p;
+  OpenPackage(args[0], p);
+  const int64_t index = p.zip.FindEntry(args[1]);
+  if (index < 0) {
+    std::fprintf(stderr, "vtlpack: no entry \"%s\" in %s\n", args[1].c_str(), args[0].c_str());
+    return 1;
+  }
+  std::string bytes, error;
+  if (!p.zip.ExtractEntry(index, bytes, &error)) throw Error("cannot read entry \"" + args[1] + "\": " + error);
+#if defined(_WIN32)
+  _setmode(_fileno(stdout), _O_BINARY);
+#endif
+  if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size() || std::fflush(stdout) != 0)
+    throw Error("cannot write to standard output");
+  return 0;
+}
+
+int CmdExtract(std::vector<std::string> args) {
+  Expect(args, 2, "FILE OUT.zip");
+  const fs::path in(args[0]), out(args[1]);
+  if (TExeUtils::GetFileSizeOf(in) < 0) throw Error("\"" + args[0] + "\" does not exist");
+  TExeUtils exe(in);
+  if (!exe.ExeHasAttachedStub()) throw Error("\"" + args[0] + "\" carries no archive");
+  pack::InstallTempFileCleanup();
+  pack::TempFile tmp(out, "zip");
+  exe.ExtractZipFromExe(tmp.path());
+  tmp.Commit();
+  return 0;
+}
+
+int CmdSettings(std::vector<std::string> args) {
+  const bool json = TakeJsonFlag(args);
+  Expect(args, 1, "FILE");
+  OpenedPackage p;
+  OpenPackage(args[0], p);
+  IniDocument ini;
+  LoadRuntimeINI(p.zip, ini);
+  const auto s = AppSettings::Read(ini);
+  nlohmann::ordered_json j;
+  for (const auto& k : AppSettingKeys()) {
+    switch (k.type) {
+      case AppSettingKey::Type::String: j[std::string(k.name)] = s.*k.text; break;
+      case AppSettingKey::Type::Integer: j[std::string(k.name)] = s.*k.number; break;
+      case AppSettingKey::Type::Boolean: j[std::string(k.name)] = s.*k.flag; break;
+    }
+  }
+  if (json) {
+    std::cout << j.dump(2) << "\n";
+  } else {
+    for (const auto& [key, value] : j.items())
+      std::cout << key << " = " << (value.is_string() ? value.get<std::string>() : value.dump()) << "\n";
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.empty()) {
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+  const std::string cmd = args.front();
+  args.erase(args.begin());
+  if (cmd == "-h" || cmd == "--help" || cmd == "help" ||
+      std::find(args.begin(), args.end(), "--help") != args.end() ||
+      std::find(args.begin(), args.end(), "-h") != args.end()) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (cmd == "--version") {
+    std::printf("vtlpack %s\n", VTL_VERSION);
+    return 0;
+  }
+  try {
+    if (cmd == "pack") return CmdPack(args, argv[0]);
+    if (cmd == "info") return CmdInfo(args);
+    if (cmd == "cat") return CmdCat(args);
+    if (cmd == "extract") return CmdExtract(args);
+    if (cmd == "settings") return CmdSettings(args);
+    throw Usage("unknown command " + cmd);
+  } catch (const Usage& e) {
+    std::fprintf(stderr, "vtlpack: %s\nRun 'vtlpack --help' for usage.\n", e.what());
+    return 2;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "vtlpack: %s\n", e.what());
+    return 1;
+  }
+}
