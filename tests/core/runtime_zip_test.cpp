@@ -153,8 +153,8 @@ class ForeignArchives : public ::testing::Test {
     test::WriteFile(dir_ / "tiny.txt", "t");
   }
   void Check(const std::string& command, const char* tool) {
-    if (test::Run(std::string("command -v ") + tool).status != 0) GTEST_SKIP() << tool << " is not installed";
-    const auto r = test::Run("cd " + test::Quote(dir_.path()) + " && " + command);
+    if (test::RunCommand(std::string("command -v ") + tool).status != 0) GTEST_SKIP() << tool << " is not installed";
+    const auto r = test::RunCommand("cd " + test::Quote(dir_.path()) + " && " + command);
     ASSERT_EQ(r.status, 0) << command << "\n" << r.err;
     const std::string data = test::ReadFile(dir_ / "out.zip");
     Opened o(std::vector<uint8_t>(data.begin(), data.end()));

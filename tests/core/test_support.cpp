@@ -109,7 +109,7 @@ std::string Quote(const std::filesystem::path& p) {
   return s + "'";
 }
 
-RunResult Run(const std::string& commandLine) {
+RunResult RunCommand(const std::string& commandLine) {
   TempDir dir;
   const auto out = dir / "out", err = dir / "err";
   const std::string full = "(" + commandLine + ") >" + Quote(out) + " 2>" + Quote(err) + " </dev/null";

@@ -57,7 +57,7 @@ struct RunResult {
 };
 
 // Runs a command line through the shell, capturing stdout and stderr.
-RunResult Run(const std::string& commandLine);
+RunResult RunCommand(const std::string& commandLine);
 
 std::string Quote(const std::filesystem::path& p);
 

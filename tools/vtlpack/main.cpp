@@ -171,6 +171,10 @@ int CmdPack(const std::vector<std::string>& args, const char* argv0) {
   if (o.projectDir.empty()) throw Usage("pack needs a PROJECT_DIR");
   if (o.output.empty()) throw Usage("pack needs -o OUT.exe");
 
+  std::error_code ec;
+  if (!fs::is_directory(o.projectDir, ec))
+    throw Error("project folder \"" + Utf8(o.projectDir) + "\" does not exist");
+
   const fs::path self = SelfDir(argv0);
   if (o.runtime.empty()) {
     o.runtime = FirstExisting({self / "VantrelRuntime.exe", fs::path(VTL_SOURCE_DIR) / "build/windows/VantrelRuntime.exe"});
@@ -178,7 +182,6 @@ int CmdPack(const std::vector<std::string>& args, const char* argv0) {
   }
   if (o.loader.empty()) o.loader = FirstExisting({self / "WebView2LoaderWin64.dll", fs::path(VTL_DEFAULT_LOADER)});
 
-  std::error_code ec;
   if (fs::equivalent(o.output, o.runtime, ec)) throw Error("the output must not be the runtime itself");
 
   pack::InstallTempFileCleanup();
