@@ -22,6 +22,10 @@ using vtl::test::WriteFile;
 
 namespace {
 
+void Put32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
+  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
 std::vector<uint8_t> Bytes(std::string_view s) { return {s.begin(), s.end()}; }
 
 std::vector<uint8_t> Cut(std::vector<uint8_t> b, size_t n) {
@@ -57,7 +61,13 @@ void ImageSeeds(const fs::path& dir) {
   Write(dir, "runtime-whole", runtime);
   Write(dir, "one-section-no-optional-header", MakePeImage({{0x200, 0x100}}, 0, 0x40));
   Write(dir, "far-pe-header", Cut(MakePeImage({{0x1000, 0x200}, {0x1200, 0x400}}, 240, 0x600), 0x800));
-  Write(dir, "wide-sections", Cut(MakePeImage({{0xFFFFFF00u, 0xFFFFFFFFu}, {0x400, 0x10}}), 0x300));
+  // Offsets and sizes near 2^32: the end only fits in 64 bits. Patched in,
+  // since MakePeImage would pad the file out to that end.
+  auto wide = MakePeImage({{0x400, 0x10}, {0x410, 0x10}});
+  const size_t table = 0x80 + 4 + 20 + 240;
+  Put32(wide, table + 16, 0xFFFFFFFFu);
+  Put32(wide, table + 20, 0xFFFFFF00u);
+  Write(dir, "wide-sections", wide);
   std::vector<vtl::test::SectionSpec> many;
   for (uint32_t i = 0; i < 96; ++i) many.push_back({0x400 + i * 0x200, 0x200});
   Write(dir, "ninety-six-sections", Cut(MakePeImage(many), 0x80 + 4 + 20 + 240 + 96 * 40));
