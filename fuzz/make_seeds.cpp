@@ -68,9 +68,15 @@ void ImageSeeds(const fs::path& dir) {
   Put32(wide, table + 16, 0xFFFFFFFFu);
   Put32(wide, table + 20, 0xFFFFFF00u);
   Write(dir, "wide-sections", wide);
-  std::vector<vtl::test::SectionSpec> many;
-  for (uint32_t i = 0; i < 96; ++i) many.push_back({0x400 + i * 0x200, 0x200});
-  Write(dir, "ninety-six-sections", Cut(MakePeImage(many), 0x80 + 4 + 20 + 240 + 96 * 40));
+  // The most sections an image may declare, each header filled in.
+  auto many = MakePeImage({{0x400, 0x200}});
+  many.resize(table + 96 * 40);
+  many[0x80 + 4 + 2] = 96;
+  for (uint32_t i = 0; i < 96; ++i) {
+    Put32(many, table + i * 40 + 16, 0x200);
+    Put32(many, table + i * 40 + 20, 0x400 + i * 0x200);
+  }
+  Write(dir, "ninety-six-sections", many);
   // Truncated in the DOS header, the PE header and the section table.
   Write(dir, "cut-in-dos-header", Cut(runtime, 0x30));
   Write(dir, "cut-in-pe-header", Cut(runtime, 0x90));

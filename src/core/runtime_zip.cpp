@@ -58,7 +58,10 @@ void RuntimeZip::Open(std::span<const uint8_t> archive) {
       if (st.valid & ZIP_STAT_SIZE) info.size = st.size;
       if (st.valid & ZIP_STAT_COMP_SIZE) info.compressedSize = st.comp_size;
       if (st.valid & ZIP_STAT_COMP_METHOD) info.method = st.comp_method;
-      if (st.valid & ZIP_STAT_ENCRYPTION_METHOD) info.encrypted = st.encryption_method != ZIP_EM_NONE;
+      if (st.valid & ZIP_STAT_ENCRYPTION_METHOD) {
+        info.encryptionMethod = st.encryption_method;
+        info.encrypted = st.encryption_method != ZIP_EM_NONE;
+      }
     }
     index_.try_emplace(AsciiLower(info.name), i);
     entries_.push_back(std::move(info));
@@ -77,6 +80,12 @@ bool RuntimeZip::ExtractEntry(int64_t index, const Sink& sink, std::string* erro
     return false;
   };
   if (!zip_ || index < 0 || static_cast<size_t>(index) >= entries_.size()) return fail("no such entry");
+
+  // Screened here: opening an entry whose cipher the reader lacks fails
+  // inside the archive library without releasing what it set up.
+  const uint16_t cipher = entries_[static_cast<size_t>(index)].encryptionMethod;
+  if (cipher != ZIP_EM_NONE && !zip_encryption_method_supported(cipher, 0))
+    return fail("the entry is encrypted with an unsupported method");
 
   zip_file_t* file = zip_fopen_index(zip_.get(), static_cast<zip_uint64_t>(index), 0);
   if (!file) return fail(zip_strerror(zip_.get()));

@@ -29,6 +29,7 @@ class RuntimeZip {
     uint64_t compressedSize = 0;
     uint16_t method = 0;      // 0 stored, 8 deflated, ...
     bool encrypted = false;
+    uint16_t encryptionMethod = 0;  // 0 none, 1 traditional PKWARE, 0x66xx AES
   };
 
   // Receives the decoded bytes of an entry, chunk by chunk. Returning false
