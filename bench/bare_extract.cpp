@@ -114,7 +114,7 @@ BareResult BareExtract(const RawEntry& entry, std::string_view password, uint8_t
   keys.Decrypt(entry.data.data(), header, 12);
   // The last header byte repeats the CRC's top byte, or the time's with a
   // data descriptor: the cheap wrong-password check every reader does.
-  const uint8_t check = (entry.flags & 8) ? static_cast<uint8_t>(entry.modTime >> 8) : static_cast<uint8_t>(entry.crc >> 24);
+  const auto check = static_cast<uint8_t>((entry.flags & 8) ? entry.modTime >> 8 : entry.crc >> 24);
   if (header[11] != check) {
     r.error = "wrong password";
     return r;
