@@ -6,6 +6,7 @@
 // second run writes different bytes for the same content; the seeds are
 // committed once and only remade when their content should change.
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -99,6 +100,12 @@ void ZipSeeds(const fs::path& dir) {
   Write(dir, "wrong-password.zip", MakeZip({{"vtl.ini", ini}}, "not the package password"));
   Write(dir, "utf16-ini.zip", MakeZip({{"VTL.INI", std::string("\xFF\xFE[\0A\0p\0p\0]\0", 12)}}, pw));
   Write(dir, "truncated.zip", Cut(deflated, deflated.size() - 9));
+  // The first entry flagged for strong encryption, a cipher the reader lacks.
+  auto strong = deflated;
+  const std::string_view central("PK\x01\x02", 4);
+  const auto at = std::search(strong.begin(), strong.end(), central.begin(), central.end()) - strong.begin();
+  strong[static_cast<size_t>(at) + 8] |= 0x40;
+  Write(dir, "unsupported-cipher.zip", strong);
   // A whole package: the reader is meant to get the archive alone, but
   // leading bytes must not throw it off its guard.
   Write(dir, "behind-image.zip", Join(Cut(vtl::test::MakeRuntimeImage(), 0x200), deflated));
