@@ -116,21 +116,24 @@ void FigureLoadTime(Context& ctx, Report& report) {
   Row row;
   row.figure = "load " + Bytes(static_cast<double>(package.fileSize)) + " package";
   row.measured = Millis(load);
-  row.limit = Millis(base) + " (sequential read)";
-  row.ratio = load / base;
+  // The load keeps a copy of the archive for the life of the process, so
+  // its floor is a sequential read of the file into newly allocated memory:
+  // every page of the copy has to be brought in once.
+  row.limit = Millis(fresh) + " (sequential read into new memory)";
+  row.ratio = load / fresh;
   row.goal = Row::Goal::AtMost;
   row.goalRatio = 1.25;
   row.notes = {
       "package: " + Bytes(static_cast<double>(package.fileSize)) + " file, " + std::to_string(package.entries) +
           " entries, archive at offset " + std::to_string(package.archiveOffset) +
           "; warm page cache; best of " + std::to_string(runs) + " interleaved runs",
-      "load: TExeUtils offset + GetZipFromExe into a vector + RuntimeZip Open + LoadRuntimeINI + AppSettings::Read",
-      "baseline: read(2) of the whole file, 1 MiB per call, into a buffer allocated and touched beforehand",
+      "load: TExeUtils offset + GetZipFromExe into memory + RuntimeZip Open + LoadRuntimeINI + AppSettings::Read",
+      "baseline: read(2) of the whole file, 1 MiB per call, into newly mapped memory that no one touched before",
       "load stages (best run): offset " + Millis(bestStages.offset) + ", copy " + Millis(bestStages.copy) +
           ", open " + Millis(bestStages.open) + ", vtl.ini + settings " + Millis(bestStages.settings),
-      "diagnostic: 1 MiB reads into new, never touched memory " + Millis(fresh) + " (x" + Fixed(fresh / base, 2) +
-          "); " + std::to_string(kSmallRead) + "-byte reads (GetZipFromExe's chunk) into the touched buffer " +
-          Millis(small) + " (x" + Fixed(small / base, 2) + ")",
+      "diagnostic: the same read into a buffer allocated and touched beforehand (page cache copy only) " +
+          Millis(base) + "; load against it x" + Fixed(load / base, 2) + "; " + std::to_string(kSmallRead) +
+          "-byte reads (GetZipFromExe's chunk) into that buffer " + Millis(small) + " (x" + Fixed(small / base, 2) + ")",
       "diagnostic: the same load with the file mapped (mmap) and the archive read in place, no copy: " +
           Millis(mapped) + " (x" + Fixed(mapped / base, 2) + ")",
   };

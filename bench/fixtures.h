@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "core/exe_utils.h"
 #include "core/runtime_zip.h"
 #include "core/settings.h"
 
@@ -40,7 +41,7 @@ PackageFile WritePackage(const std::filesystem::path& dir, const std::string& na
 // What the runtime holds after loading a package: the archive bytes (which
 // the reader points into), the open reader and the settings.
 struct LoadedPackage {
-  std::vector<uint8_t> archive;
+  MemoryStream archive;
   RuntimeZip zip;
   AppSettings settings;
 };

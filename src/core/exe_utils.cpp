@@ -56,13 +56,21 @@ uint64_t TExeUtils::GetAttachedStubOffset() {
   if (mappedHeaders_) {
     end = ReadImageEnd(*mappedHeaders_);
   } else {
-    const int64_t fileSize = GetExeSize();
-    std::vector<uint8_t> window(static_cast<size_t>(
-        std::min<uint64_t>(fileSize < 0 ? 0 : static_cast<uint64_t>(fileSize), kImageHeaderWindow)));
+    // Headers almost always fit in the first pages; read the whole window
+    // only when they do not.
+    const int64_t exeSize = GetExeSize();
+    const uint64_t fileSize = exeSize < 0 ? 0 : static_cast<uint64_t>(exeSize);
     auto in = OpenForReading(exePath_);
-    in.read(reinterpret_cast<char*>(window.data()), static_cast<std::streamsize>(window.size()));
-    window.resize(static_cast<size_t>(in.gcount()));
-    end = ReadImageEnd(window, fileSize < 0 ? 0 : static_cast<uint64_t>(fileSize));
+    std::vector<uint8_t> window;
+    for (uint64_t want : {uint64_t{4096}, kImageHeaderWindow}) {
+      window.resize(static_cast<size_t>(std::min(fileSize, want)));
+      in.clear();
+      in.seekg(0);
+      in.read(reinterpret_cast<char*>(window.data()), static_cast<std::streamsize>(window.size()));
+      window.resize(static_cast<size_t>(in.gcount()));
+      end = ReadImageEnd(window, fileSize);
+      if (end.ok || window.size() >= fileSize) break;
+    }
   }
   if (!end.ok) throw EInvalidImage(PathText(exePath_) + ": " + end.error);
   offset_ = end.offset;
@@ -102,11 +110,10 @@ void TExeUtils::CopyArchive(int64_t length, Write&& write) {
   if (in.bad()) throw EInOutError("Read error in \"" + PathText(exePath_) + "\"");
 }
 
-void TExeUtils::GetZipFromExe(std::vector<uint8_t>& memoryStream) {
+void TExeUtils::GetZipFromExe(MemoryStream& memoryStream) {
   const int64_t length = ArchiveLength();
   // One allocation of the final size; the chunks are read straight into it.
-  memoryStream.clear();
-  memoryStream.resize(static_cast<size_t>(length));
+  memoryStream.Allocate(static_cast<size_t>(length));
   size_t at = 0;
   CopyArchive(length, [&](std::ifstream& in, size_t want) {
     in.read(reinterpret_cast<char*>(memoryStream.data() + at), static_cast<std::streamsize>(want));
@@ -114,7 +121,7 @@ void TExeUtils::GetZipFromExe(std::vector<uint8_t>& memoryStream) {
     at += got;
     return got;
   });
-  memoryStream.resize(at);
+  memoryStream.Truncate(at);
 }
 
 void TExeUtils::ExtractZipFromExe(const std::filesystem::path& zipPath) {

@@ -2,12 +2,39 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <algorithm>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 #include <vector>
 
 namespace vtl {
+
+// Bytes held in memory for the life of the process, such as the archive
+// copied out of the executable. The storage is not cleared on allocation:
+// the copy writes every byte once, straight from the file.
+class MemoryStream {
+ public:
+  void Allocate(size_t size) {
+    data_.reset(size ? new uint8_t[size] : nullptr);
+    size_ = size;
+  }
+  void Truncate(size_t size) { size_ = std::min(size, size_); }
+  void Clear() { Allocate(0); }
+
+  uint8_t* data() { return data_.get(); }
+  const uint8_t* data() const { return data_.get(); }
+  size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  const uint8_t* begin() const { return data_.get(); }
+  const uint8_t* end() const { return data_.get() + size_; }
+  operator std::span<const uint8_t>() const { return {data_.get(), size_}; }
+
+ private:
+  std::unique_ptr<uint8_t[]> data_;
+  size_t size_ = 0;
+};
 
 // A packaged application is one file: the executable image, then a ZIP archive
 // appended unchanged. The archive starts where the image's last section ends
@@ -25,8 +52,10 @@ class TExeUtils {
   TOnProgressMax OnProgressMax;
   TOnProgressPos OnProgressPos;
 
-  // Bytes moved per read while copying an archive.
-  static constexpr size_t kChunkSize = 10240;
+  // Bytes moved per read while copying an archive. Large reads keep the copy
+  // of a big package close to the speed of the disk; progress is still told
+  // after every chunk.
+  static constexpr size_t kChunkSize = 1 << 20;
 
   // An executable on disk.
   explicit TExeUtils(std::filesystem::path exePath);
@@ -43,7 +72,7 @@ class TExeUtils {
   // Copies the attached archive into `memoryStream` (replacing its contents).
   // Raises ENoAttachedArchive when there is none, EFOpenError when the
   // executable cannot be opened, EInOutError when a read fails.
-  void GetZipFromExe(std::vector<uint8_t>& memoryStream);
+  void GetZipFromExe(MemoryStream& memoryStream);
 
   // The same copy into a new file at `zipPath` (replacing any file there).
   // Raises EFCreateError when the file cannot be created.

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/exe_utils.h"
 #include "core/runtime_zip.h"
 #include "core/settings.h"
 
@@ -83,7 +84,7 @@ class StartupPlatform {
 
 // Everything start-up sets up for the life of the process.
 struct Runtime {
-  std::vector<uint8_t> archive;  // the appended archive; RuntimeZip reads from it
+  MemoryStream archive;  // the appended archive; RuntimeZip reads from it
   ::vtl::RuntimeZip RuntimeZip;
   IniDocument RuntimeINI;
   std::string RuntimeAppID, RuntimeAppName, RuntimeAppDirName, RuntimeIndexHtml;

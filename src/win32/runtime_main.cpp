@@ -20,7 +20,7 @@ int Run() {
   vtl::TExeUtils exe(vtl::win32::RunningModulePath(), vtl::win32::RunningModuleHeaders());
   if (!exe.ExeHasAttachedStub()) return 0;
 
-  static std::vector<uint8_t> archive;  // read by every later extraction
+  static vtl::MemoryStream archive;  // read by every later extraction
   static vtl::RuntimeZip zip;
   zip.SetPassword(vtl::kPackagePassword);
   exe.GetZipFromExe(archive);

@@ -10,6 +10,8 @@
 namespace vtl {
 namespace {
 
+std::vector<uint8_t> Bytes(const MemoryStream& ms) { return {ms.begin(), ms.end()}; }
+
 using test::ReadFile;
 using test::TempDir;
 using test::WriteFile;
@@ -21,7 +23,7 @@ TEST(TExeUtils, ImageEndingAtItsLastSectionHasNoArchiveButOneMoreByteHas) {
   TExeUtils bare(dir / "bare.exe");
   EXPECT_EQ(bare.GetAttachedStubOffset(), image.size());
   EXPECT_FALSE(bare.ExeHasAttachedStub());
-  std::vector<uint8_t> ms{1, 2, 3};
+  MemoryStream ms;
   EXPECT_THROW(bare.GetZipFromExe(ms), ENoAttachedArchive);
   EXPECT_THROW(bare.ExtractZipFromExe(dir / "out.zip"), ENoAttachedArchive);
   EXPECT_FALSE(std::filesystem::exists(dir / "out.zip"));
@@ -31,7 +33,7 @@ TEST(TExeUtils, ImageEndingAtItsLastSectionHasNoArchiveButOneMoreByteHas) {
   TExeUtils one(dir / "one.exe");
   EXPECT_TRUE(one.ExeHasAttachedStub());
   one.GetZipFromExe(ms);
-  EXPECT_EQ(ms, std::vector<uint8_t>{0x42});
+  EXPECT_EQ(Bytes(ms), std::vector<uint8_t>{0x42});
 }
 
 TEST(TExeUtils, MissingExecutableHasNoArchiveAndSizeMinusOne) {
@@ -55,7 +57,7 @@ TEST(TExeUtils, AppendedArchiveReadsBackThroughMemoryAndFile) {
   TempDir dir;
   const auto image = test::MakeRuntimeImage();
   // A standalone archive (offsets from 0) larger than several copy chunks.
-  std::string big(100000, '\0');
+  std::string big(2 * TExeUtils::kChunkSize + 12345, '\0');
   for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>((i * 7919) >> 3);
   const auto zip = test::MakeZip({{"vtl.ini", "[App]\nID=x\n"}, {"app/big.bin", big, false}}, kPackagePassword);
   WriteFile(dir / "app.zip", zip);
@@ -76,9 +78,10 @@ TEST(TExeUtils, AppendedArchiveReadsBackThroughMemoryAndFile) {
   positions.clear();
   reader.OnProgressMax = [&](int64_t m) { maxes.push_back(m); };
   reader.OnProgressPos = [&](int64_t p) { positions.push_back(p); };
-  std::vector<uint8_t> ms(5, 0xEE);  // old contents are replaced
+  MemoryStream ms;
+  ms.Allocate(5);  // old contents are replaced
   reader.GetZipFromExe(ms);
-  EXPECT_EQ(ms, zip);
+  EXPECT_EQ(Bytes(ms), zip);
   EXPECT_EQ(maxes, std::vector<int64_t>{static_cast<int64_t>(zip.size())});
   ASSERT_EQ(positions.size(), (zip.size() + TExeUtils::kChunkSize - 1) / TExeUtils::kChunkSize);
   for (size_t i = 1; i < positions.size(); ++i) EXPECT_GT(positions[i], positions[i - 1]);
@@ -102,7 +105,7 @@ TEST(TExeUtils, RunningModuleHeadersComeFromMemory) {
   image.insert(image.end(), {'Z', 'I', 'P'});
   WriteFile(dir / "self.exe", image);
   TExeUtils self(dir / "self.exe", headers);
-  std::vector<uint8_t> ms;
+  MemoryStream ms;
   self.GetZipFromExe(ms);
   EXPECT_EQ(std::string(ms.begin(), ms.end()), "ZIP");
 }

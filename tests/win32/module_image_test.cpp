@@ -31,7 +31,7 @@ TEST(RunningModule, WhatFollowsTheImageIsCopiedByteForByte) {
   const auto path = RunningModulePath();
   TExeUtils self(path, RunningModuleHeaders());
   ASSERT_TRUE(self.ExeHasAttachedStub());
-  std::vector<uint8_t> tail;
+  MemoryStream tail;
   self.GetZipFromExe(tail);
 
   std::ifstream in(path, std::ios::binary);

@@ -91,7 +91,7 @@ fs::path FirstExisting(std::initializer_list<fs::path> candidates) {
 
 // The package's archive in memory, opened the way the runtime opens it.
 struct OpenedPackage {
-  std::vector<uint8_t> bytes;
+  MemoryStream bytes;
   RuntimeZip zip;
   uint64_t offset = 0;
   int64_t size = 0;

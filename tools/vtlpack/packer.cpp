@@ -191,7 +191,7 @@ PackResult Pack(const PackOptions& o, const Progress& progress) {
   TExeUtils check(exeFile.path());
   if (check.GetAttachedStubOffset() != runtimeSize)
     throw Error("the packaged file does not start its archive where the runtime image ends");
-  std::vector<uint8_t> archive;
+  MemoryStream archive;
   check.GetZipFromExe(archive);
   RuntimeZip zip;
   zip.SetPassword(kPackagePassword);
