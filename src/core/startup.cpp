@@ -80,7 +80,7 @@ int InstallWebView2(StartupPlatform& platform, Runtime& rt, Messages& messages) 
   platform.ShellExecAsAdminAndWait(installer, "/silent /install");
 
   if (platform.CheckEdgeIsInstalled(rt.WebView2LoaderDllPath)) {
-    if (platform.FileExists(installer)) platform.DeleteFile(installer);
+    if (platform.FileExists(installer)) platform.RemoveFile(installer);
     const auto self = platform.ModulePath().u8string();
     platform.ShellExec(std::string(self.begin(), self.end()), "");
     return 0;
@@ -148,12 +148,12 @@ std::optional<int> LoadRuntime(StartupPlatform& platform, Runtime& rt) {
   if (!platform.FileExists(rt.WebView2LoaderDllPath))
     ExtractEntryToFile(platform, rt, kLoaderEntry, rt.WebView2LoaderDllPath);
 
-  platform.SetEnvironmentVariable("WEBVIEW2_USER_DATA_FOLDER", rt.RuntimeWebViewDirPath);
+  platform.SetEnvironmentValue("WEBVIEW2_USER_DATA_FOLDER", rt.RuntimeWebViewDirPath);
   const std::string arguments = ini.ReadString(kAppSection, "WebviewArguments", "");
-  platform.SetEnvironmentVariable("WEBVIEW2_ADDITIONAL_BROWSER_ARGUMENTS",
+  platform.SetEnvironmentValue("WEBVIEW2_ADDITIONAL_BROWSER_ARGUMENTS",
                                   IsBlankText(arguments) ? std::string(kDefaultBrowserArguments) : arguments);
-  platform.SetEnvironmentVariable("WEBVIEW2_BROWSER_EXECUTABLE_FOLDER", std::nullopt);
-  platform.SetEnvironmentVariable("WEBVIEW2_RELEASE_CHANNEL_PREFERENCE", std::nullopt);
+  platform.SetEnvironmentValue("WEBVIEW2_BROWSER_EXECUTABLE_FOLDER", std::nullopt);
+  platform.SetEnvironmentValue("WEBVIEW2_RELEASE_CHANNEL_PREFERENCE", std::nullopt);
 
   if (!platform.CheckEdgeIsInstalled(rt.WebView2LoaderDllPath)) {
     Messages messages(platform);

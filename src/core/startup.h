@@ -57,11 +57,11 @@ class StartupPlatform {
   // Writes the file under a temporary name and renames it into place, so no
   // reader ever sees it half written. Raises EFCreateError.
   virtual void WriteFileAtomically(const std::string& path, std::string_view bytes) = 0;
-  virtual void DeleteFile(const std::string& path) = 0;
+  virtual void RemoveFile(const std::string& path) = 0;
   // Deletes a folder with its contents; false when that failed.
   virtual bool DeleteDirectory(const std::string& path) = 0;
   // Sets a variable of this process's environment, or removes it.
-  virtual void SetEnvironmentVariable(const std::string& name, const std::optional<std::string>& value) = 0;
+  virtual void SetEnvironmentValue(const std::string& name, const std::optional<std::string>& value) = 0;
 
   // True when the loader library at `loaderPath` reports an installed runtime.
   virtual bool CheckEdgeIsInstalled(const std::string& loaderPath) = 0;

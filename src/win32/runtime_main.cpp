@@ -1,45 +1,42 @@
-// Program entry of the runtime. It opens the package carried in its own file
-// and reads the settings; the start-up sequence and the main window grow
-// from here.
+// Program entry of the runtime: the start-up loader, the single-instance
+// rule, then the main window.
 
 #include <windows.h>
+#include <commctrl.h>
 
 #include <exception>
-#include <vector>
 
-#include "core/exe_utils.h"
-#include "core/package_password.h"
-#include "core/runtime_zip.h"
-#include "core/settings.h"
-#include "win32/module_image.h"
+#include "core/startup.h"
+#include "core/themes.h"
+#include "win32/main_form.h"
+#include "win32/startup_platform.h"
 #include "win32/text.h"
 
 namespace {
 
-int Run() {
-  vtl::TExeUtils exe(vtl::win32::RunningModulePath(), vtl::win32::RunningModuleHeaders());
-  if (!exe.ExeHasAttachedStub()) return 0;
-
-  static vtl::MemoryStream archive;  // read by every later extraction
-  static vtl::RuntimeZip zip;
-  zip.SetPassword(vtl::kPackagePassword);
-  exe.GetZipFromExe(archive);
-  zip.Open(archive);
-
-  vtl::IniDocument ini;
-  vtl::LoadRuntimeINI(zip, ini, vtl::win32::AnsiToUtf8);
-  const auto settings = vtl::AppSettings::Read(ini);
-  if (settings.ID.empty() || settings.Name.empty() || settings.DirName.empty()) return 0;
-  return 0;
+// The standard report for an error that escapes start-up.
+int ReportUnhandledError(const char* message) {
+  MessageBoxW(nullptr, vtl::win32::Widen(message).c_str(), L"Application Error",
+              MB_OK | MB_ICONERROR | MB_TASKMODAL);
+  return 1;
 }
 
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
+  InitCommonControlsEx(&controls);
+
+  // Process-wide for the life of the process: every later Part reads the
+  // package through them.
+  static vtl::Runtime runtime;
+  static vtl::StyleManager styles;
   try {
-    return Run();
+    vtl::win32::Win32StartupPlatform platform(styles);
+    if (const auto exitCode = vtl::LoadRuntime(platform, runtime)) return *exitCode;
+    if (!vtl::PassesSingleInstanceCheck(platform, runtime)) return 0;
   } catch (const std::exception& e) {
-    MessageBoxW(nullptr, vtl::win32::Widen(e.what()).c_str(), L"Application Error", MB_OK | MB_ICONERROR | MB_TASKMODAL);
-    return 1;
+    return ReportUnhandledError(e.what());
   }
+  return vtl::win32::RunMainForm(runtime);
 }

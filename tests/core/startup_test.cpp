@@ -57,7 +57,7 @@ class FakePlatform : public StartupPlatform {
   void ForceDirectories(const std::string& p) override { dirsCreated.push_back(p); }
   bool FileExists(const std::string& p) override { return files.count(p) != 0; }
   void WriteFileAtomically(const std::string& p, std::string_view bytes) override { files[p] = bytes; }
-  void DeleteFile(const std::string& p) override {
+  void RemoveFile(const std::string& p) override {
     filesDeleted.push_back(p);
     files.erase(p);
   }
@@ -65,7 +65,7 @@ class FakePlatform : public StartupPlatform {
     dirsDeleted.push_back(p);
     return true;
   }
-  void SetEnvironmentVariable(const std::string& name, const std::optional<std::string>& value) override {
+  void SetEnvironmentValue(const std::string& name, const std::optional<std::string>& value) override {
     env[name] = value;
   }
   bool CheckEdgeIsInstalled(const std::string& p) override {
