@@ -9,6 +9,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "core/zip_crypto.h"
+
 struct zip;  // libzip's archive handle
 
 namespace vtl {
@@ -72,10 +74,23 @@ class RuntimeZip {
   struct ZipCloser {
     void operator()(::zip* z) const;
   };
+  // What an entry is checked against when the reader decodes it itself
+  // rather than through the archive library.
+  struct Checks {
+    uint32_t crc = 0;
+    uint16_t dosTime = 0;       // the encryption header's check byte may repeat its high byte
+    bool complete = false;      // the library reported sizes, method, cipher and CRC
+    bool dosTimeKnown = false;  // read from the central directory
+  };
+  bool DecodesItself(size_t index) const;
+  bool ExtractThroughLibrary(int64_t index, const Sink& sink, std::string* error) const;
+
   std::unique_ptr<::zip, ZipCloser> zip_;
   std::string password_;
+  ZipCrypto passwordKeys_{""};
   uint64_t archiveSize_ = 0;
   std::vector<EntryInfo> entries_;
+  std::vector<Checks> checks_;
   std::unordered_map<std::string, int64_t> index_;  // ASCII-lower-cased name -> first index
 };
 

@@ -1,11 +1,15 @@
 #include "core/runtime_zip.h"
 
 #include <gtest/gtest.h>
+#include <zip.h>
+#include <zlib.h>
 
 #include <cstring>
+#include <optional>
 
 #include "core/errors.h"
 #include "core/package_password.h"
+#include "core/zip_crypto.h"
 #include "test_support.h"
 
 namespace vtl {
@@ -53,6 +57,9 @@ TEST(RuntimeZip, ExtractsStoredAndDeflatedEntries) {
     std::string out = "prefix:";
     o.zip.Extract(name, out);
     EXPECT_EQ(out, "prefix:" + big) << name;  // written at the stream's position
+    std::string again = "prefix:", error;
+    EXPECT_TRUE(o.zip.ExtractEntry(o.zip.FindEntry(name), again, &error)) << name << ": " << error;
+    EXPECT_EQ(again, out) << name;
   }
   std::string empty;
   o.zip.Extract("empty", empty);
@@ -136,6 +143,242 @@ TEST(RuntimeZip, AbsurdDeclaredSizeNeitherAllocatesNorSucceeds) {
   std::string out, error;
   EXPECT_FALSE(o.zip.ExtractEntry(0, out, &error));
   EXPECT_LT(out.capacity(), 64u << 20);
+}
+
+TEST(RuntimeZip, PasswordMayBeSetAfterOpenAndChanged) {
+  const std::string text = Pattern(5000);
+  const auto bytes = test::MakeZip({{"a", text, false}, {"b", text, true}}, kPassword);
+  RuntimeZip zip;
+  zip.Open(bytes);
+  for (const auto& [password, readable] : std::vector<std::pair<std::string, bool>>{
+           {"", false}, {kPassword, true}, {"not-the-password", false}, {kPassword, true}}) {
+    zip.SetPassword(password);
+    for (int64_t i : {0, 1}) {
+      std::string out, error;
+      EXPECT_EQ(zip.ExtractEntry(i, out, &error), readable) << "\"" << password << "\" entry " << i << ": " << error;
+      if (readable) EXPECT_EQ(out, text);
+      else EXPECT_FALSE(error.empty());
+    }
+  }
+}
+
+TEST(RuntimeZip, SinkGetsChunksAndMayStopTheExtraction) {
+  const std::string text = Pattern(500000);
+  Opened o(test::MakeZip({{"s", text, false}, {"d", text, true}}, kPassword));
+  for (int64_t i : {0, 1}) {
+    std::string streamed, error;
+    size_t chunks = 0;
+    EXPECT_TRUE(o.zip.ExtractEntry(
+        i,
+        [&](std::span<const uint8_t> chunk) {
+          EXPECT_FALSE(chunk.empty());
+          ++chunks;
+          streamed.append(reinterpret_cast<const char*>(chunk.data()), chunk.size());
+          return true;
+        },
+        &error))
+        << error;
+    EXPECT_EQ(streamed, text) << i;
+    EXPECT_GT(chunks, 1u) << i;  // streamed, not gathered whole
+
+    size_t calls = 0;
+    EXPECT_FALSE(o.zip.ExtractEntry(i, [&](std::span<const uint8_t>) { return ++calls < 2; }, &error));
+    EXPECT_EQ(calls, 2u) << i;
+    EXPECT_EQ(error, "extraction stopped");
+  }
+}
+
+// ---- Archives written by hand, to control what libzip would write right --
+
+constexpr uint16_t kDosTime = 0xA3C5, kDosDate = 0x5A21;  // 20:30:10 on 1 Jan 2025
+
+std::string RawDeflate(const std::string& data) {
+  z_stream z{};
+  EXPECT_EQ(deflateInit2(&z, 6, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY), Z_OK);
+  std::string out(deflateBound(&z, data.size()), '\0');
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+  z.avail_in = static_cast<uInt>(data.size());
+  z.next_out = reinterpret_cast<Bytef*>(out.data());
+  z.avail_out = static_cast<uInt>(out.size());
+  EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  return out;
+}
+
+struct Crafted {
+  std::string data;
+  bool deflate = true;
+  bool encrypt = true;
+  bool descriptor = true;     // sizes and CRC follow the data; the check byte repeats the time
+  bool checkByteFromCrc = false;  // against the usual rule for `descriptor`
+  bool wrongCheckByte = false;
+  int64_t sizeDelta = 0;       // declared size minus the real one
+  uint32_t crcXor = 0;
+  std::string trailing{};      // after the entry's compressed bytes
+  size_t cut = 0;              // compressed bytes dropped at the end
+  uint64_t DeclaredSize() const { return data.size() + static_cast<uint64_t>(sizeDelta); }
+};
+
+std::vector<uint8_t> CraftArchive(const Crafted& c) {
+  std::vector<uint8_t> out;
+  auto put = [&](uint64_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+  };
+  const std::string name = "a.txt";
+  const auto crc = static_cast<uint32_t>(
+      crc32(0, reinterpret_cast<const Bytef*>(c.data.data()), static_cast<uInt>(c.data.size())));
+  std::string body = (c.deflate ? RawDeflate(c.data) : c.data) + c.trailing;
+  body.resize(body.size() - c.cut);
+  if (c.encrypt) {
+    std::string header = "\x11\x22\x33\x44\x55\x66\x77\x88\x99\xAA\xBB";
+    const bool fromCrc = c.descriptor == c.checkByteFromCrc;
+    header += static_cast<char>((fromCrc ? crc >> 24 : kDosTime >> 8) ^ (c.wrongCheckByte ? 0x5A : 0));
+    body = header + body;
+    ZipCrypto(kPassword).Encrypt({reinterpret_cast<uint8_t*>(body.data()), body.size()});
+  }
+  const uint16_t flags = (c.encrypt ? 1 : 0) | (c.descriptor ? 8 : 0);
+  const uint32_t declaredCrc = crc ^ c.crcXor;
+  auto common = [&](bool local) {
+    put(flags, 2);
+    put(c.deflate ? 8 : 0, 2);
+    put(kDosTime, 2);
+    put(kDosDate, 2);
+    const bool later = local && c.descriptor;
+    put(later ? 0 : declaredCrc, 4);
+    put(later ? 0 : body.size(), 4);
+    put(later ? 0 : c.DeclaredSize(), 4);
+    put(name.size(), 2);
+    put(0, 2);  // extra field
+  };
+  put(0x04034b50, 4);
+  put(20, 2);
+  common(true);
+  out.insert(out.end(), name.begin(), name.end());
+  out.insert(out.end(), body.begin(), body.end());
+  if (c.descriptor) {
+    put(0x08074b50, 4);
+    put(declaredCrc, 4);
+    put(body.size(), 4);
+    put(c.DeclaredSize(), 4);
+  }
+  const size_t central = out.size();
+  put(0x02014b50, 4);
+  put(20, 2);
+  put(20, 2);
+  common(false);
+  put(0, 2);   // comment
+  put(0, 2);   // disk
+  put(0, 2);   // internal attributes
+  put(0, 4);   // external attributes
+  put(0, 4);   // local header offset
+  out.insert(out.end(), name.begin(), name.end());
+  const size_t centralSize = out.size() - central;
+  put(0x06054b50, 4);
+  put(0, 4);
+  put(1, 2);
+  put(1, 2);
+  put(centralSize, 4);
+  put(central, 4);
+  put(0, 2);
+  return out;
+}
+
+// What libzip itself decodes from the first entry, to vouch for an archive written by hand.
+std::optional<std::string> ArchiveLibraryReads(const std::vector<uint8_t>& bytes) {
+  zip_error_t error;
+  zip_error_init(&error);
+  zip_source_t* source = zip_source_buffer_create(bytes.data(), bytes.size(), 0, &error);
+  zip_t* z = zip_open_from_source(source, ZIP_RDONLY, &error);
+  zip_error_fini(&error);
+  if (!z) {
+    zip_source_free(source);
+    return std::nullopt;
+  }
+  std::optional<std::string> out;
+  if (zip_file_t* f = zip_fopen_index_encrypted(z, 0, 0, kPassword.c_str())) {
+    std::string data;
+    char buffer[4096];
+    zip_int64_t n;
+    while ((n = zip_fread(f, buffer, sizeof buffer)) > 0) data.append(buffer, static_cast<size_t>(n));
+    if (n == 0) out = std::move(data);
+    zip_fclose(f);
+  }
+  zip_discard(z);
+  return out;
+}
+
+TEST(RuntimeZip, DecodesAndChecksEntriesWrittenByHand) {
+  const std::string big = Pattern(700000), small = "hello, hello, hello";
+  struct Case {
+    const char* what;
+    Crafted entry;
+    const char* error;  // a part of the message; null when the entry reads
+  };
+  const std::vector<Case> cases = {
+      {"plain, stored", {.data = big, .deflate = false, .encrypt = false, .descriptor = false}, nullptr},
+      {"plain, deflated", {.data = big, .encrypt = false}, nullptr},
+      {"plain, deflated, empty", {.data = "", .encrypt = false}, nullptr},
+      {"stored, check byte from the CRC", {.data = big, .deflate = false, .descriptor = false}, nullptr},
+      {"stored, check byte from the time", {.data = small, .deflate = false}, nullptr},
+      {"deflated, check byte from the CRC", {.data = big, .descriptor = false}, nullptr},
+      {"deflated, check byte from the time", {.data = big}, nullptr},
+      {"deflated, empty", {.data = ""}, nullptr},
+      // Which value the check byte repeats is not recorded reliably.
+      {"descriptor, check byte from the CRC", {.data = small, .checkByteFromCrc = true}, nullptr},
+      {"no descriptor, check byte from the time", {.data = small, .descriptor = false, .checkByteFromCrc = true},
+       nullptr},
+      {"check byte repeats neither", {.data = big, .wrongCheckByte = true}, "password"},
+      {"stored, check byte repeats neither", {.data = small, .deflate = false, .wrongCheckByte = true}, "password"},
+      {"declares fewer bytes than it inflates to", {.data = big, .sizeDelta = -300000}, "size"},
+      {"declares 1 byte and inflates to more", {.data = big, .sizeDelta = 1 - 700000}, "size"},
+      {"declares 0 bytes and inflates to more", {.data = small, .sizeDelta = -19}, "size"},
+      {"declares more bytes than it inflates to", {.data = big, .sizeDelta = 1}, "size"},
+      {"stored, declares fewer bytes than it holds", {.data = big, .deflate = false, .sizeDelta = -1}, "size"},
+      {"stored, declares more bytes than it holds", {.data = small, .deflate = false, .sizeDelta = 1}, "size"},
+      {"wrong CRC", {.data = big, .crcXor = 1}, "checksum"},
+      {"stored, wrong CRC", {.data = big, .deflate = false, .crcXor = 0x80000000}, "checksum"},
+      {"plain, wrong CRC", {.data = small, .encrypt = false, .crcXor = 4}, "checksum"},
+      {"bytes after the deflate stream", {.data = big, .trailing = "xyz"}, "past its end"},
+      {"plain, bytes after the deflate stream", {.data = small, .encrypt = false, .trailing = "x"}, "past its end"},
+      {"deflate stream cut short", {.data = big, .cut = 2}, "cut short"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const auto bytes = CraftArchive(c.entry);
+    // Proof that the archive is written right: libzip reads the good ones.
+    if (!c.error) {
+      ASSERT_EQ(ArchiveLibraryReads(bytes), c.entry.data);
+    }
+    Opened o(bytes);
+    ASSERT_EQ(o.zip.EntryCount(), 1u);
+    ASSERT_EQ(o.zip.Entry(0).encrypted, c.entry.encrypt);
+
+    std::string out, error;
+    const bool ok = o.zip.ExtractEntry(0, out, &error);
+    std::string streamed, streamError;
+    const bool streamOk = o.zip.ExtractEntry(
+        0,
+        [&](std::span<const uint8_t> chunk) {
+          streamed.append(reinterpret_cast<const char*>(chunk.data()), chunk.size());
+          return true;
+        },
+        &streamError);
+    EXPECT_EQ(streamOk, ok);
+    EXPECT_EQ(streamed, out);
+    EXPECT_EQ(streamError, error);
+    if (!c.error) {
+      EXPECT_TRUE(ok) << error;
+      EXPECT_EQ(out, c.entry.data);
+      continue;
+    }
+    EXPECT_FALSE(ok);
+    EXPECT_NE(error.find(c.error), std::string::npos) << error;
+    // What came out before the failure is the entry's own beginning, never
+    // beyond the declared size.
+    EXPECT_LE(out.size(), c.entry.DeclaredSize());
+    EXPECT_EQ(c.entry.data.compare(0, out.size(), out), 0);
+  }
 }
 
 TEST(RuntimeZip, NamesDifferingInCaseResolveToTheFirst) {
