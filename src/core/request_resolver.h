@@ -1,0 +1,51 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace vtl {
+
+class MimeTypeTable;
+class RuntimeZip;
+
+// Where a file: address of the web view is looked for, in order: the
+// package's web folder, the executable's folder, then the address taken as
+// an absolute path.
+struct ResolvedRequest {
+  std::string path;          // the address without "file:///" and query, "%20" decoded
+  std::string contentType;   // the type for the Content-Type header, without the charset
+  std::string entryName;     // "DirName/path" in the archive; empty without a DirName
+  std::string besideExe;     // the executable's folder + path with backslashes
+  std::string absolutePath;  // the address without "file:///", query and escapes kept
+};
+
+// Nothing when the address is not a file:/// address.
+std::optional<ResolvedRequest> ResolveRequest(std::string_view uri, std::string_view appDirName,
+                                              std::string_view appDirPath, const MimeTypeTable& mimeTypes);
+
+// Reads files beside the executable or at absolute paths.
+class FileReader {
+ public:
+  virtual ~FileReader() = default;
+  // True and the whole file in `out` when the file exists and was read.
+  virtual bool ReadWholeFile(const std::string& path, std::string& out) = 0;
+};
+
+// The answer to one request.
+struct WebResponse {
+  int status = 200;
+  std::string reason = "OK";
+  std::string headers;  // "Content-Type: TYPE; charset=utf-8"
+  std::string body;
+};
+
+// Answers a file:/// request from the archive, then the executable's folder,
+// then the absolute path. Nothing when the address is not ours or nothing
+// was found: the web view then loads it itself. An entry that exists but
+// cannot be decoded is answered with status 500, never with a broken 200.
+std::optional<WebResponse> ServeRequest(std::string_view uri, const RuntimeZip* zip, std::string_view appDirName,
+                                        std::string_view appDirPath, const MimeTypeTable& mimeTypes,
+                                        FileReader& files);
+
+}  // namespace vtl

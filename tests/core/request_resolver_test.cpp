@@ -1,0 +1,147 @@
+#include "core/request_resolver.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "core/mime_types.h"
+#include "core/package_password.h"
+#include "core/runtime_zip.h"
+#include "test_support.h"
+
+namespace vtl {
+namespace {
+
+constexpr std::string_view kExeDir = "C:\\Apps\\Demo\\";
+
+class MemoryFiles : public FileReader {
+ public:
+  std::map<std::string, std::string> files;
+  std::vector<std::string> asked;
+  bool ReadWholeFile(const std::string& path, std::string& out) override {
+    asked.push_back(path);
+    const auto it = files.find(path);
+    if (it == files.end()) return false;
+    out = it->second;
+    return true;
+  }
+};
+
+TEST(ResolveRequest, PathTypeAndPlaces) {
+  struct Case {
+    const char* uri;
+    const char* path;
+    const char* type;
+    const char* entry;
+    const char* besideExe;
+    const char* absolute;
+  };
+  const std::vector<Case> cases = {
+      {"file:///index.html", "index.html", "text/html", "app/index.html", "C:\\Apps\\Demo\\index.html", "index.html"},
+      {"file:///js/app.js?v=3", "js/app.js", "application/javascript", "app/js/app.js",
+       "C:\\Apps\\Demo\\js\\app.js", "js/app.js?v=3"},
+      // The scheme matches in any case, but only the exact prefix is removed
+      // (the web view always hands over a lower-case scheme).
+      {"FILE:///x.css", "FILE:///x.css", "text/css", "app/FILE:///x.css", "C:\\Apps\\Demo\\FILE:\\\\\\x.css",
+       "FILE:///x.css"},
+      {"file:///my%20page.html", "my page.html", "text/html", "app/my page.html", "C:\\Apps\\Demo\\my page.html",
+       "my%20page.html"},
+      {"file:///caf%C3%A9.html", "caf%C3%A9.html", "text/html", "app/caf%C3%A9.html",
+       "C:\\Apps\\Demo\\caf%C3%A9.html", "caf%C3%A9.html"},
+      {"file:///css/site.css", "css/site.css", "text/css", "app/css/site.css", "C:\\Apps\\Demo\\css\\site.css",
+       "css/site.css"},
+      {"file:///C:/data/pic.png", "C:/data/pic.png", "image/x-png", "app/C:/data/pic.png",
+       "C:\\Apps\\Demo\\C:\\data\\pic.png", "C:/data/pic.png"},
+      {"file:///lib.JS", "lib.JS", "application/javascript", "app/lib.JS", "C:\\Apps\\Demo\\lib.JS", "lib.JS"},
+      {"file:///data.json", "data.json", "application/octet-stream", "app/data.json", "C:\\Apps\\Demo\\data.json",
+       "data.json"},
+  };
+  for (const auto& c : cases) {
+    const auto r = ResolveRequest(c.uri, "app", kExeDir, MimeTypeTable::BuiltIn());
+    ASSERT_TRUE(r) << c.uri;
+    EXPECT_EQ(r->path, c.path) << c.uri;
+    EXPECT_EQ(r->contentType, c.type) << c.uri;
+    EXPECT_EQ(r->entryName, c.entry) << c.uri;
+    EXPECT_EQ(r->besideExe, c.besideExe) << c.uri;
+    EXPECT_EQ(r->absolutePath, c.absolute) << c.uri;
+  }
+  for (const char* other : {"https://example.com/", "file://host/share/x", "about:blank", "file:", ""})
+    EXPECT_FALSE(ResolveRequest(other, "app", kExeDir, MimeTypeTable::BuiltIn())) << other;
+  EXPECT_EQ(ResolveRequest("file:///a.html", "", kExeDir, MimeTypeTable::BuiltIn())->entryName, "");
+}
+
+class Serve : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    bytes_ = test::MakeZip({{"vtl.ini", "[App]"},
+                            {"app/index.html", "<h1>home"},
+                            {"app/app.html", "app page"},
+                            {"app/js/app.js", "let x;"},
+                            {"app/my page.html", "spaced"},
+                            {"app/logo.png", "\x89PNG", false}},
+                           kPackagePassword);
+    zip_.SetPassword(kPackagePassword);
+    zip_.Open(bytes_);
+  }
+  std::optional<WebResponse> Get(std::string_view uri) {
+    return ServeRequest(uri, &zip_, "app", kExeDir, MimeTypeTable::BuiltIn(), files_);
+  }
+  std::vector<uint8_t> bytes_;
+  RuntimeZip zip_;
+  MemoryFiles files_;
+};
+
+TEST_F(Serve, AnswersFromTheArchiveThenBesideTheExeThenTheAbsolutePath) {
+  files_.files["C:\\Apps\\Demo\\extra.css"] = "body{}";
+  files_.files["C:/data/pic.png"] = "picture";
+  files_.files["C:\\Apps\\Demo\\index.html"] = "shadowed by the archive";
+  struct Case {
+    const char* uri;
+    const char* body;
+    const char* headers;
+  };
+  const std::vector<Case> cases = {
+      {"file:///index.html", "<h1>home", "Content-Type: text/html; charset=utf-8"},
+      {"file:///APP.HTML", "app page", "Content-Type: text/html; charset=utf-8"},
+      {"file:///js/app.js?v=3", "let x;", "Content-Type: application/javascript; charset=utf-8"},
+      {"file:///my%20page.html", "spaced", "Content-Type: text/html; charset=utf-8"},
+      {"file:///logo.png", "\x89PNG", "Content-Type: image/x-png; charset=utf-8"},
+      {"file:///extra.css", "body{}", "Content-Type: text/css; charset=utf-8"},
+      {"file:///C:/data/pic.png", "picture", "Content-Type: image/x-png; charset=utf-8"},
+  };
+  for (const auto& c : cases) {
+    const auto r = Get(c.uri);
+    ASSERT_TRUE(r) << c.uri;
+    EXPECT_EQ(r->status, 200);
+    EXPECT_EQ(r->reason, "OK");
+    EXPECT_EQ(r->body, c.body) << c.uri;
+    EXPECT_EQ(r->headers, c.headers) << c.uri;
+  }
+}
+
+TEST_F(Serve, LeavesOtherAddressesAndMissingFilesToTheWebView) {
+  for (const char* uri : {"https://example.com/index.html", "file:///vtl.ini", "file:///missing.html",
+                          "file:///../vtl.ini", "file:///vtl-webviewjs"})
+    EXPECT_FALSE(Get(uri)) << uri;
+  // The settings entry is never looked up at the archive's top level.
+  files_.asked.clear();
+  Get("file:///vtl.ini");
+  EXPECT_EQ(files_.asked, (std::vector<std::string>{"C:\\Apps\\Demo\\vtl.ini", "vtl.ini"}));
+}
+
+TEST_F(Serve, DamagedEntryIsAnErrorNotAnEmptySuccess) {
+  auto damaged = test::MakeZip({{"app/index.html", std::string(5000, 'h'), false}}, kPackagePassword);
+  damaged[30 + 14 + 12 + 100] ^= 0x55;
+  RuntimeZip zip;
+  zip.SetPassword(kPackagePassword);
+  zip.Open(damaged);
+  files_.files["C:\\Apps\\Demo\\index.html"] = "must not be used";
+  const auto r = ServeRequest("file:///index.html", &zip, "app", kExeDir, MimeTypeTable::BuiltIn(), files_);
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->status, 500);
+  EXPECT_EQ(r->headers, "Content-Type: text/plain; charset=utf-8");
+  EXPECT_NE(r->body.find("app/index.html"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace vtl
