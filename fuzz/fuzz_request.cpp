@@ -1,0 +1,64 @@
+// Request addresses of the web view: resolving and serving never fail on any
+// text, only the package's web folder is looked up in the archive, and every
+// answer carries the charset.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "core/mime_types.h"
+#include "core/package_password.h"
+#include "core/request_resolver.h"
+#include "core/runtime_zip.h"
+#include "test_support.h"
+
+namespace {
+
+class NoFiles : public vtl::FileReader {
+ public:
+  bool ReadWholeFile(const std::string&, std::string&) override { return false; }
+};
+
+const vtl::RuntimeZip& Package() {
+  static const auto bytes = vtl::test::MakeZip(
+      {{"vtl.ini", "[App]\nPassword=secret\n"}, {"app/index.html", "<p>"}, {"app/js/a.js", "1"}},
+      vtl::kPackagePassword);
+  static vtl::RuntimeZip zip;
+  static const bool opened = [] {
+    zip.SetPassword(vtl::kPackagePassword);
+    zip.Open(bytes);
+    return true;
+  }();
+  (void)opened;
+  return zip;
+}
+
+void Require(bool condition, const char* what) {
+  if (!condition) {
+    std::fprintf(stderr, "fuzz_request: %s\n", what);
+    std::abort();
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string_view uri(reinterpret_cast<const char*>(data), size);
+  NoFiles files;
+  const auto resolved = vtl::ResolveRequest(uri, "app", "C:\\exe\\", vtl::MimeTypeTable::BuiltIn());
+  const auto response = vtl::ServeRequest(uri, &Package(), "app", "C:\\exe\\", vtl::MimeTypeTable::BuiltIn(), files);
+  if (!resolved) {
+    Require(!response, "an address that is not ours was answered");
+    return 0;
+  }
+  Require(resolved->entryName.rfind("app/", 0) == 0, "an archive lookup outside the web folder");
+  if (response) {
+    Require(response->status == 200, "a sound package gave an error status");
+    Require(response->headers.ends_with("; charset=utf-8"), "the charset is missing");
+    Require(response->body != "[App]\nPassword=secret\n", "the settings were served");
+  }
+  return 0;
+}
