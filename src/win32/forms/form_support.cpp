@@ -298,4 +298,16 @@ bool RunModalLoop(HWND window, HWND owner, const bool& done, HWND focus) {
   return ended && done;
 }
 
+LRESULT CALLBACK DialogForm::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_NCCREATE) {
+    auto* form = static_cast<DialogForm*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+    form->hwnd_ = window;
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
+    EnableNonClientScaling(window);
+  }
+  auto* form = reinterpret_cast<DialogForm*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  if (message == WM_NCDESTROY) SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+  return form ? form->Handle(message, wParam, lParam) : DefDlgProcW(window, message, wParam, lParam);
+}
+
 }  // namespace vtl::win32::forms

@@ -30,6 +30,23 @@ int SystemMetricForDpi(int index, UINT dpi);
 // Lets the system scale the title bar of a per-monitor (v1) window; call on WM_NCCREATE.
 void EnableNonClientScaling(HWND window);
 
+// A form whose window uses the dialog manager's window class: the object
+// comes as the creation parameter, stays in the window's user data and
+// receives every message in Handle.
+class DialogForm {
+ public:
+  DialogForm(const DialogForm&) = delete;
+  DialogForm& operator=(const DialogForm&) = delete;
+
+ protected:
+  DialogForm() = default;
+  virtual ~DialogForm() = default;
+  virtual LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam) = 0;
+  static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+  HWND hwnd_ = nullptr;
+};
+
 // The work area of the primary monitor: forms shown before the main form
 // exists are centred on the screen.
 RECT PrimaryWorkArea();

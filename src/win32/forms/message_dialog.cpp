@@ -62,7 +62,7 @@ UniqueIcon LoadDialogPicture(DialogKind kind, int size) {
   return UniqueIcon(CopyIcon(LoadIconW(nullptr, picture.systemIcon)));
 }
 
-class MessageDialog {
+class MessageDialog final : public forms::DialogForm {
  public:
   struct Button {
     int id;  // the modal result
@@ -126,19 +126,7 @@ class MessageDialog {
     return RegisterClassExW(&windowClass) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
   }
 
-  static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_NCCREATE) {
-      auto* self = static_cast<MessageDialog*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
-      self->hwnd_ = window;
-      SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-      EnableNonClientScaling(window);
-    }
-    auto* self = reinterpret_cast<MessageDialog*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (message == WM_NCDESTROY) SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-    return self ? self->Handle(message, wParam, lParam) : DefDlgProcW(window, message, wParam, lParam);
-  }
-
-  LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam) {
+  LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam) override {
     switch (message) {
       case WM_COMMAND:
         if (HIWORD(wParam) == BN_CLICKED && FindButton(LOWORD(wParam))) Finish(LOWORD(wParam));
@@ -272,7 +260,6 @@ class MessageDialog {
   DialogKind kind_;
   std::vector<Button> buttons_;
   int defaultId_ = 0;
-  HWND hwnd_ = nullptr;
   HWND textWindow_ = nullptr;
   UniqueFont font_;
   UniqueIcon icon_;

@@ -21,7 +21,7 @@ constexpr int kKeyImageSize = 16;
 constexpr int kPasswordEditId = 100;
 constexpr UINT_PTR kSubclassId = 1;
 
-class TRequirePasswordForm {
+class TRequirePasswordForm final : public forms::DialogForm {
  public:
   TRequirePasswordForm(std::wstring caption, std::wstring password)
       : caption_(std::move(caption)), password_(std::move(password)) {}
@@ -66,19 +66,7 @@ class TRequirePasswordForm {
     return RegisterClassExW(&windowClass) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
   }
 
-  static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_NCCREATE) {
-      auto* self = static_cast<TRequirePasswordForm*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
-      self->hwnd_ = window;
-      SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-      EnableNonClientScaling(window);
-    }
-    auto* self = reinterpret_cast<TRequirePasswordForm*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (message == WM_NCDESTROY) SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-    return self ? self->Handle(message, wParam, lParam) : DefDlgProcW(window, message, wParam, lParam);
-  }
-
-  LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam) {
+  LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam) override {
     switch (message) {
       case WM_COMMAND:  // Enter and Escape arrive as IDOK and IDCANCEL; neither closes the prompt
         return 0;
@@ -165,7 +153,6 @@ class TRequirePasswordForm {
 
   std::wstring caption_;
   std::wstring password_;  // FPassword
-  HWND hwnd_ = nullptr;
   HWND passwordEdit_ = nullptr;
   HWND keyButton_ = nullptr;
   UniqueFont font_;
