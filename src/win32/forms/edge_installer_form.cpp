@@ -113,15 +113,8 @@ void TEdgeInstallerForm::ApplyDpi(UINT dpi) {
   indicator_.bottom = indicator_.top + indicatorSize;
 
   auto frame = std::make_unique<FrameBuffer>();
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = indicatorSize;
-  info.bmiHeader.biHeight = -indicatorSize;  // top-down
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
   void* bits = nullptr;
-  frame->bitmap.reset(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+  frame->bitmap.reset(CreateTopDownBitmap(indicatorSize, &bits));
   frame->dc.reset(CreateCompatibleDC(nullptr));
   if (frame->bitmap && frame->dc && bits) {
     frame->previous = SelectObject(frame->dc.get(), frame->bitmap.get());

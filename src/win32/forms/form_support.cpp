@@ -247,15 +247,8 @@ UniqueIcon LoadPngResourceIcon(const wchar_t* name, int size) {
   if (!DecodeSquarePng(data, SizeofResource(module, info), source, side)) return {};
   const std::vector<float> scaled = side == size ? source : ResampleSquare(source, side, size);
 
-  BITMAPINFO bitmapInfo{};
-  bitmapInfo.bmiHeader.biSize = sizeof bitmapInfo.bmiHeader;
-  bitmapInfo.bmiHeader.biWidth = size;
-  bitmapInfo.bmiHeader.biHeight = -size;  // top-down
-  bitmapInfo.bmiHeader.biPlanes = 1;
-  bitmapInfo.bmiHeader.biBitCount = 32;
-  bitmapInfo.bmiHeader.biCompression = BI_RGB;
   void* bits = nullptr;
-  UniqueBitmap color(CreateDIBSection(nullptr, &bitmapInfo, DIB_RGB_COLORS, &bits, nullptr, 0));
+  UniqueBitmap color(CreateTopDownBitmap(size, &bits));
   if (!color || !bits) return {};
   // Icons take straight (not premultiplied) alpha.
   auto* out = static_cast<BYTE*>(bits);
@@ -308,6 +301,30 @@ LRESULT CALLBACK DialogForm::WindowProc(HWND window, UINT message, WPARAM wParam
   auto* form = reinterpret_cast<DialogForm*>(GetWindowLongPtrW(window, GWLP_USERDATA));
   if (message == WM_NCDESTROY) SetWindowLongPtrW(window, GWLP_USERDATA, 0);
   return form ? form->Handle(message, wParam, lParam) : DefDlgProcW(window, message, wParam, lParam);
+}
+
+bool DialogForm::RegisterDialogClass(const wchar_t* className, HBRUSH background) {
+  WNDCLASSEXW windowClass{};
+  windowClass.cbSize = sizeof windowClass;
+  windowClass.style = CS_DBLCLKS;
+  windowClass.lpfnWndProc = WindowProc;
+  windowClass.cbWndExtra = DLGWINDOWEXTRA;  // the dialog manager keeps its state there
+  windowClass.hInstance = GetModuleHandleW(nullptr);
+  windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  windowClass.hbrBackground = background;
+  windowClass.lpszClassName = className;
+  return RegisterClassExW(&windowClass) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+}
+
+HBITMAP CreateTopDownBitmap(int size, void** bits) {
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = size;
+  info.bmiHeader.biHeight = -size;  // top-down
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  return CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, bits, nullptr, 0);
 }
 
 }  // namespace vtl::win32::forms

@@ -43,9 +43,15 @@ class DialogForm {
   virtual ~DialogForm() = default;
   virtual LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam) = 0;
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  // Registers a window class of the dialog manager's kind that routes to
+  // WindowProc; true when the class exists afterwards.
+  static bool RegisterDialogClass(const wchar_t* className, HBRUSH background);
 
   HWND hwnd_ = nullptr;
 };
+
+// A 32-bit top-down DIB section of size × size pixels; `bits` receives its pixels.
+HBITMAP CreateTopDownBitmap(int size, void** bits);
 
 // The work area of the primary monitor: forms shown before the main form
 // exists are centred on the screen.

@@ -81,7 +81,7 @@ class MessageDialog final : public forms::DialogForm {
   }
 
   int ShowModal() {
-    static const bool registered = RegisterWindowClass();
+    static const bool registered = RegisterDialogClass(kClassName, nullptr);
     if (!registered) return mrCancel;
     HWND owner = GetActiveWindow();
     const RECT area = PrimaryWorkArea();
@@ -114,17 +114,6 @@ class MessageDialog final : public forms::DialogForm {
   }
 
  private:
-  static bool RegisterWindowClass() {
-    WNDCLASSEXW windowClass{};
-    windowClass.cbSize = sizeof windowClass;
-    windowClass.style = CS_DBLCLKS;
-    windowClass.lpfnWndProc = WindowProc;
-    windowClass.cbWndExtra = DLGWINDOWEXTRA;  // the dialog manager keeps its state there
-    windowClass.hInstance = GetModuleHandleW(nullptr);
-    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    windowClass.lpszClassName = kClassName;
-    return RegisterClassExW(&windowClass) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
-  }
 
   LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam) override {
     switch (message) {

@@ -27,7 +27,7 @@ class TRequirePasswordForm final : public forms::DialogForm {
       : caption_(std::move(caption)), password_(std::move(password)) {}
 
   bool ShowModal() {
-    static const bool registered = RegisterWindowClass();
+    static const bool registered = RegisterDialogClass(kClassName, reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1));
     if (!registered) return false;
     const RECT area = PrimaryWorkArea();
     UniqueWindow window(CreateWindowExW(kExStyle, kClassName, caption_.c_str(), kStyle, (area.left + area.right) / 2,
@@ -53,18 +53,6 @@ class TRequirePasswordForm final : public forms::DialogForm {
   }
 
  private:
-  static bool RegisterWindowClass() {
-    WNDCLASSEXW windowClass{};
-    windowClass.cbSize = sizeof windowClass;
-    windowClass.style = CS_DBLCLKS;
-    windowClass.lpfnWndProc = WindowProc;
-    windowClass.cbWndExtra = DLGWINDOWEXTRA;  // the dialog manager keeps its state there
-    windowClass.hInstance = GetModuleHandleW(nullptr);
-    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    windowClass.lpszClassName = kClassName;
-    return RegisterClassExW(&windowClass) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
-  }
 
   LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam) override {
     switch (message) {
