@@ -154,9 +154,21 @@ Process Process::Start(const fs::path& exe, const std::vector<std::string>& argu
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info{};
   Process p;
-  if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
-                      block.data(), workingDir.c_str(), &startup, &info)) {
-    ADD_FAILURE() << "cannot start " << Utf8(exe) << ": error " << GetLastError();
+  // Wine now and then refuses to start a program it has only just seen
+  // written (ERROR_INTERNAL_ERROR); a moment later it starts.
+  DWORD error = 0;
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    if (CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
+                       block.data(), workingDir.c_str(), &startup, &info)) {
+      error = 0;
+      break;
+    }
+    error = GetLastError();
+    if (error != ERROR_INTERNAL_ERROR) break;
+    Sleep(200);
+  }
+  if (error) {
+    ADD_FAILURE() << "cannot start " << Utf8(exe) << ": error " << error;
     return p;
   }
   const UniqueHandle thread(info.hThread);
