@@ -1,0 +1,97 @@
+#include "core/bridge/browser_external_module.h"
+
+#include <charconv>
+
+#include "core/bridge/arguments.h"
+#include "core/bridge/command_table.h"
+#include "core/str_utils.h"
+
+namespace vtl {
+namespace {
+
+// Decimal, with an optional sign, and within int.
+bool ParseCommandId(const std::string& text, int& id) {
+  const char* first = text.data();
+  const char* last = text.data() + text.size();
+  if (first != last && *first == '+') ++first;
+  const auto [end, error] = std::from_chars(first, last, id);
+  return error == std::errc() && end == last && first != last;
+}
+
+std::string ClickScript(std::string_view handler, long long itemId) {
+  return "vtl.events." + std::string(handler) + "(\"" + std::to_string(itemId) + "\");";
+}
+
+}  // namespace
+
+void TBrowserExternalModule::EdgeBrowserWebMessageReceived(std::string_view json) {
+  try {
+    // Text that is not JSON leaves no document; reading "id" then fails.
+    const std::optional<JsonValue> document = ParseJson(json);
+    static const JsonValue kNoDocument;
+    const JsonValue& message = document ? *document : kNoDocument;
+    const std::string idText = GetRequiredString(message, "id");
+    const std::string uuid = GetRequiredString(message, "uuid");
+    const JsonValue& data = GetObjectMember(message, "data");
+    int id = 0;
+    if (!ParseCommandId(idText, id)) return;
+    const BridgeCommand* command = FindCommand(id);
+    if (command == nullptr) return;
+    command->handler(*this, uuid, data);
+  } catch (const std::exception& error) {
+    if (OnUnhandledError) OnUnhandledError(error.what());
+  } catch (...) {
+    if (OnUnhandledError) OnUnhandledError("Unknown error");
+  }
+}
+
+void TBrowserExternalModule::SendResponse(std::string_view uuid, std::string_view result, bool success) {
+  if (services_.webView == nullptr) return;
+  // The uuid is written as a JSON string, so that no uuid can break the reply;
+  // an ordinary one comes out exactly as it went in.
+  std::string reply;
+  reply.reserve(uuid.size() + result.size() + 48);
+  reply += "{\"uuid\": ";
+  reply += TStrUtils::StringToJsonString(uuid);
+  reply += ", \"success\": ";
+  reply += success ? "true" : "false";
+  reply += ", \"result\": ";
+  reply += result;
+  reply += '}';
+  services_.webView->PostWebMessageAsJson(reply);
+}
+
+void TBrowserExternalModule::RaiseEvent(const std::string& script) {
+  if (services_.webView != nullptr) services_.webView->ExecuteScript(script);
+}
+
+std::string CloseQueryEventScript() { return "vtl.events.onCloseQuery();"; }
+
+std::string MainMenuItemClickEventScript(long long itemId) { return ClickScript("onMainMenuItemClick", itemId); }
+
+std::string TrayIconClickEventScript() { return "vtl.events.onTrayIconClick();"; }
+
+std::string TrayMenuItemClickEventScript(long long itemId) { return ClickScript("onTrayMenuItemClick", itemId); }
+
+std::string NotificationClickEventScript(std::string_view name) {
+  std::string script = "vtl.events.onNotificationClick(\"";
+  for (const char c : name) {
+    switch (c) {
+      case '\\': script += "\\\\"; break;
+      case '"': script += "\\\""; break;
+      case '\n': script += "\\n"; break;
+      case '\r': script += "\\r"; break;
+      default: script += c;
+    }
+  }
+  // U+2028 and U+2029 end a line inside a script too.
+  for (const std::string_view separator : {"\xE2\x80\xA8", "\xE2\x80\xA9"}) {
+    for (size_t at = script.find(separator); at != std::string::npos; at = script.find(separator, at)) {
+      script.replace(at, separator.size(), separator == "\xE2\x80\xA8" ? "\\u2028" : "\\u2029");
+    }
+  }
+  script += "\");";
+  return script;
+}
+
+}  // namespace vtl

@@ -1,0 +1,101 @@
+#pragma once
+
+// The host half of the script bridge: it takes every web message of the page,
+// runs the command its id names, and answers with a reply that carries the
+// request's uuid. It also formats the event scripts the host runs in the page.
+//
+// The module owns no OS resource. It reaches the web view and the system
+// through the interfaces in BridgeServices, which the Windows build implements
+// in src/win32/ and tests implement in memory.
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "core/json.h"
+
+namespace vtl {
+
+class RuntimeZip;
+class IniDocument;
+
+// What the bridge needs of the web view.
+class WebViewPort {
+ public:
+  virtual ~WebViewPort() = default;
+  // The web view may refuse the text; that is ignored.
+  virtual void PostWebMessageAsJson(const std::string& json) = 0;
+  // Runs script in the current document; what it returns is ignored.
+  virtual void ExecuteScript(const std::string& script) = 0;
+};
+
+// The capabilities the commands reach, all borrowed. Each is declared in
+// src/core/platform/. A command whose capability is missing answers nothing.
+class FileSystem;
+class DialogService;
+class WindowService;
+class StyleService;
+class ShellService;
+class PowerService;
+class NotificationService;
+class RegistryService;
+class MenuService;
+class TrayService;
+
+struct BridgeServices {
+  WebViewPort* webView = nullptr;
+  FileSystem* files = nullptr;
+  DialogService* dialogs = nullptr;
+  WindowService* window = nullptr;
+  StyleService* styles = nullptr;
+  ShellService* shell = nullptr;
+  PowerService* power = nullptr;
+  NotificationService* notifications = nullptr;
+  RegistryService* registry = nullptr;
+  MenuService* mainMenu = nullptr;
+  TrayService* tray = nullptr;
+};
+
+class TBrowserExternalModule {
+ public:
+  explicit TBrowserExternalModule(BridgeServices services) : services_(services) {}
+  TBrowserExternalModule(const TBrowserExternalModule&) = delete;
+  TBrowserExternalModule& operator=(const TBrowserExternalModule&) = delete;
+
+  // One web message, as the web view's JSON text. Never raises: an error that
+  // a command leaves unhandled ends this message without a reply and is handed
+  // to OnUnhandledError.
+  void EdgeBrowserWebMessageReceived(std::string_view json);
+
+  // Replies: {"uuid": <uuid as a JSON string>, "success": <bool>, "result": <result>}.
+  // `result` is JSON text already.
+  void SendResponse(std::string_view uuid, std::string_view result, bool success);
+  void SendSuccessResponse(std::string_view uuid, std::string_view result) { SendResponse(uuid, result, true); }
+  void SendErrorResponse(std::string_view uuid, std::string_view result) { SendResponse(uuid, result, false); }
+
+  // Runs an event script in the page (see the *EventScript helpers below).
+  void RaiseEvent(const std::string& script);
+
+  const BridgeServices& services() const { return services_; }
+  BridgeServices& services() { return services_; }
+
+  // Borrowed state the commands read.
+  RuntimeZip* ExeZip = nullptr;
+  const IniDocument* ProjectINI = nullptr;
+  bool InFullscreen = false;
+  std::function<void()> OnAppCloseRequest;
+  std::function<void(const std::string& message)> OnUnhandledError;
+
+ private:
+  BridgeServices services_;
+};
+
+// The event scripts.
+std::string CloseQueryEventScript();
+std::string MainMenuItemClickEventScript(long long itemId);
+std::string TrayIconClickEventScript();
+std::string TrayMenuItemClickEventScript(long long itemId);
+// The name is escaped for a double-quoted JavaScript string.
+std::string NotificationClickEventScript(std::string_view name);
+
+}  // namespace vtl
