@@ -1,0 +1,2 @@
+﻿// The page half of the bridge: defines window.vtl.
+window.vtl = {};
