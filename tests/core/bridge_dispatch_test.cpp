@@ -15,6 +15,9 @@ class RecordingWebView : public WebViewPort {
  public:
   void PostWebMessageAsJson(const std::string& json) override { posts.push_back(json); }
   void ExecuteScript(const std::string& script) override { scripts.push_back(script); }
+  double ZoomFactor() const override { return zoom; }
+  void SetZoomFactor(double factor) override { zoom = factor; }
+  double zoom = 1.0;
   std::vector<std::string> posts;
   std::vector<std::string> scripts;
 };

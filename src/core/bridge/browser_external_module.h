@@ -27,6 +27,9 @@ class WebViewPort {
   virtual void PostWebMessageAsJson(const std::string& json) = 0;
   // Runs script in the current document; what it returns is ignored.
   virtual void ExecuteScript(const std::string& script) = 0;
+  // The page's zoom factor (1.0 is 100 %).
+  virtual double ZoomFactor() const = 0;
+  virtual void SetZoomFactor(double factor) = 0;
 };
 
 // The capabilities the commands reach, all borrowed. Each is declared in
