@@ -3,6 +3,7 @@
 #include <array>
 #include <limits>
 
+#include "core/errors.h"
 #include "core/runtime_zip.h"
 #include "core/str_utils.h"
 
@@ -138,7 +139,10 @@ bool IniDocument::ReadBool(std::string_view section, std::string_view key, bool 
 
 void LoadRuntimeINI(const RuntimeZip& zip, IniDocument& ini, const AnsiDecoder& ansi) {
   std::string bytes;
-  zip.Extract("vtl.ini", bytes);
+  const int64_t index = zip.FindEntry("vtl.ini");
+  std::string why;
+  if (index >= 0 && !zip.ExtractEntry(index, bytes, &why))
+    throw EZipError("The package's settings (vtl.ini) cannot be read: " + why);
   ini.Load(DecodeSettingsText(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()), ansi));
 }
 

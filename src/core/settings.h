@@ -57,8 +57,10 @@ class IniDocument {
 // Converts settings integer text the way ReadInteger does.
 bool ParseSettingsInteger(std::string_view text, int32_t& value);
 
-// Fills `ini` from the archive entry "vtl.ini". A missing or undecodable
-// entry leaves the document empty, so every read yields its default.
+// Fills `ini` from the archive entry "vtl.ini". A missing entry leaves the
+// document empty, so every read yields its default. An entry that is there but
+// cannot be decoded (wrong password, damaged data) raises EZipError: reading
+// it as empty settings would end the program without a word.
 void LoadRuntimeINI(const RuntimeZip& zip, IniDocument& ini, const AnsiDecoder& ansi = {});
 
 inline constexpr std::string_view kAppSection = "App";

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "core/errors.h"
 #include "core/package_password.h"
 #include "core/runtime_zip.h"
 #include "test_support.h"
@@ -111,6 +112,20 @@ TEST(LoadRuntimeINI, ReadsTheEntryFromTheArchive) {
   EXPECT_EQ(s.ID, "demo");
   EXPECT_EQ(s.Width, 1024);
   EXPECT_EQ(ini.ReadString("Stale", "A", "gone"), "gone");
+}
+
+TEST(LoadRuntimeINI, MissingIsEmptyButUnreadableRaises) {
+  IniDocument ini;
+  RuntimeZip none;
+  none.SetPassword(kPackagePassword);
+  none.Open(test::MakeZip({{"app/index.html", "x"}}, kPackagePassword));
+  LoadRuntimeINI(none, ini);
+  EXPECT_EQ(AppSettings::Read(ini).ID, "");
+
+  RuntimeZip wrong;
+  wrong.SetPassword(kPackagePassword);
+  wrong.Open(test::MakeZip({{"vtl.ini", "[App]\nID=demo\n"}}, "another password"));
+  EXPECT_THROW(LoadRuntimeINI(wrong, ini), EZipError);
 }
 
 TEST(AppSettings, DefaultsWhenNothingIsWritten) {
