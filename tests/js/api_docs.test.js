@@ -42,12 +42,12 @@ function settingsKeys() {
 
 // ------------------------------------------------------------ the documents
 
-// `### \`vtl.files.fileExists(args)\`` followed by a line "Id 30001. ..."
+// `#### \`vtl.files.fileExists(args)\`` followed by a line "Id 30001. ..."
 function documentedFunctions(markdown) {
   const found = [];
   const lines = markdown.split('\n');
   lines.forEach((line, i) => {
-    const heading = line.match(/^### `vtl\.([\w.]+)\(([^)]*)\)`\s*$/);
+    const heading = line.match(/^#### `vtl\.([\w.]+)\(([^)]*)\)`\s*$/);
     if (!heading) return;
     const next = lines.slice(i + 1).find((l) => l.trim() !== '') || '';
     const id = next.match(/^Id (\d+)\./);
@@ -205,4 +205,16 @@ test('api.md lists exactly the [App] settings keys, with their types and default
       assert.equal(number >>> 0, key.number, `default of ${key.name}`);
     }
   }
+});
+
+test('api.md lists exactly the styles the runtime carries, in the order getThemes answers', () => {
+  const carried = [...read('src/core/themes.cpp').matchAll(/\{"[A-Z0-9]+",\s*"([^"]+)"\}/g)].map(([, name]) => name);
+  assert.ok(carried.length > 0, 'the style table of src/core/themes.cpp reads');
+  const expected = [...carried, 'Windows'].sort((a, b) => {
+    const [x, y] = [a.toLowerCase(), b.toLowerCase()];
+    return x < y ? -1 : x > y ? 1 : 0;
+  });
+  const sentence = markdown.match(/sorted without regard to letter case: ([^.]+)\./);
+  assert.ok(sentence, 'the list of styles under themes.getThemes');
+  assert.deepEqual(sentence[1].split(', '), expected);
 });
