@@ -122,7 +122,7 @@ async function zoomBy(step) {
 // which asks the page here; vtl.app.close() then closes for good.
 async function onCloseQuery() {
   logEvent('onCloseQuery()');
-  if (closing) return;                                     // asked again while closing
+  if (closing || $('confirm').open) return;                // asked again while closing or asking
   if ($('ask-before-closing').checked && !(await confirmInPage('Quit Vantrel Showcase?', 'Quit'))) {
     logEvent('the page keeps the window open');
     return;
