@@ -283,6 +283,27 @@ TEST(Win32ShellService, OtherMessagesAreHandledWhileACommandRuns) {
   EXPECT_LT(handledAt + 800, answeredAt);
 }
 
+TEST(Win32ShellService, ACommandIsNotHeldUpByOneStartedBesideIt) {
+  ASSERT_TRUE(fs::exists(ChildProgram())) << ChildProgram() << " missing: build tests/win32/helpers";
+  Win32ShellService shell;
+  // Started together, a short command's output must not stay open in the
+  // long command's process.
+  std::optional<std::string> slow;
+  std::vector<std::optional<std::string>> quick(24);
+  for (size_t i = 0; i < quick.size(); ++i) {
+    if (i == quick.size() / 2) {
+      shell.GetDosOutput("\"" + Utf8(ChildProgram()) + "\" sleep 4000", "", false,
+                         [&](std::string out) { slow = std::move(out); });
+    }
+    shell.GetDosOutput("echo q", "", false, [&result = quick[i]](std::string out) { result = out; });
+  }
+  ASSERT_TRUE(PumpUntil([&] {
+    return slow || std::all_of(quick.begin(), quick.end(), [](const auto& r) { return r.has_value(); });
+  }));
+  EXPECT_FALSE(slow.has_value()) << "a quick command waited for the slow one";
+  ASSERT_TRUE(PumpUntil([&] { return slow.has_value(); }));
+}
+
 TEST(Win32ShellService, NoAnswerAfterTheServiceIsGone) {
   bool called = false;
   {
