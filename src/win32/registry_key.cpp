@@ -10,6 +10,14 @@ RegistryKey RegistryKey::Open(HKEY parent, const std::wstring& path, REGSAM acce
   return RegistryKey(key);
 }
 
+RegistryKey RegistryKey::Create(HKEY parent, const std::wstring& path, REGSAM access) {
+  HKEY key = nullptr;
+  if (RegCreateKeyExW(parent, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr, &key, nullptr) !=
+      ERROR_SUCCESS)
+    return {};
+  return RegistryKey(key);
+}
+
 RegistryKey::~RegistryKey() {
   if (key_) RegCloseKey(key_);
 }

@@ -12,6 +12,8 @@ class RegistryKey {
  public:
   RegistryKey() = default;
   static RegistryKey Open(HKEY parent, const std::wstring& path, REGSAM access = KEY_READ);
+  // Opens the key, creating it and every missing key on its path.
+  static RegistryKey Create(HKEY parent, const std::wstring& path, REGSAM access);
   ~RegistryKey();
   RegistryKey(RegistryKey&& other) noexcept;
   RegistryKey& operator=(RegistryKey&& other) noexcept;

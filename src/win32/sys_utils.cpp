@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <mutex>
 #include <type_traits>
 
 #include "win32/text.h"
@@ -125,6 +126,12 @@ uint32_t TSysUtils::ShellExecAsAdminAndWait(HWND AHandle, const std::string& Fil
 }
 
 std::string TSysUtils::GetDosOutput(const std::string& CommandLine, const std::string& WorkingDir, bool ShowWindow) {
+  // Commands may run on several threads at once. Between the pipe's creation
+  // and the closing of our write end, no other command may start: its child
+  // would inherit this write end and hold this command's output open until it
+  // ends itself.
+  static std::mutex startingCommand;
+  std::unique_lock starting(startingCommand);
   SECURITY_ATTRIBUTES security{};
   security.nLength = sizeof security;
   security.bInheritHandle = TRUE;
@@ -133,6 +140,7 @@ std::string TSysUtils::GetDosOutput(const std::string& CommandLine, const std::s
   if (!CreatePipe(&readEnd, &writeEnd, &security, 0)) return {};
   const UniqueHandle reader(readEnd);
   UniqueHandle writer(writeEnd);
+  SetHandleInformation(reader.get(), HANDLE_FLAG_INHERIT, 0);  // the child needs only the write end
 
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
@@ -149,6 +157,7 @@ std::string TSysUtils::GetDosOutput(const std::string& CommandLine, const std::s
                                  folder.empty() ? nullptr : folder.c_str(), &startup, &started);
   // Only the child may hold the write end now, so reading ends when it does.
   writer.reset();
+  starting.unlock();
   if (!ok) return {};
   const UniqueHandle process(started.hProcess);
   const UniqueHandle thread(started.hThread);

@@ -9,6 +9,7 @@
 // in src/win32/ and tests implement in memory.
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -79,6 +80,14 @@ class TBrowserExternalModule {
   // Runs an event script in the page (see the *EventScript helpers below).
   void RaiseEvent(const std::string& script);
 
+  // The user activated the notification of that name: raises
+  // onNotificationClick in the page. Call it on the user-interface thread.
+  void NotificationCenterReceiveLocalNotification(std::string_view name);
+
+  // Expires when the module is destroyed. A reply that comes later than its
+  // request (shell.command) holds this and is dropped once it has expired.
+  std::weak_ptr<const void> Lifetime() const { return lifetime_; }
+
   const BridgeServices& services() const { return services_; }
   BridgeServices& services() { return services_; }
 
@@ -91,6 +100,7 @@ class TBrowserExternalModule {
 
  private:
   BridgeServices services_;
+  std::shared_ptr<const int> lifetime_ = std::make_shared<const int>(0);
 };
 
 // The event scripts.

@@ -1,12 +1,67 @@
+#include <memory>
+
+#include "core/bridge/arguments.h"
 #include "core/bridge/browser_external_module.h"
 #include "core/bridge/handlers.h"
+#include "core/platform/shell.h"
+#include "core/str_utils.h"
 
 namespace vtl {
+namespace {
 
-// Not answered yet: these commands come with their own capability.
-void ShellExecute(TBrowserExternalModule&, const std::string&, const JsonValue&) {}
-void ShellExplore(TBrowserExternalModule&, const std::string&, const JsonValue&) {}
-void ShellCommand(TBrowserExternalModule&, const std::string&, const JsonValue&) {}
-void ShellWindows(TBrowserExternalModule&, const std::string&, const JsonValue&) {}
+void AnswerOutcome(TBrowserExternalModule& module, const std::string& uuid, const SystemOutcome& outcome) {
+  if (outcome.accepted) {
+    module.SendSuccessResponse(uuid, "true");
+  } else {
+    module.SendErrorResponse(uuid, TStrUtils::StringToJsonString(outcome.errorMessage));
+  }
+}
+
+}  // namespace
+
+void ShellExecute(TBrowserExternalModule& module, const std::string& uuid, const JsonValue& data) {
+  ShellService* shell = module.services().shell;
+  if (shell == nullptr) return;
+  const std::string filePath = GetStringArg(data, "filePath", "");
+  const std::string arguments = GetStringArg(data, "arguments", "");
+  if (filePath.empty()) return module.SendErrorResponse(uuid, "\"Missing filePath\"");
+  AnswerOutcome(module, uuid, shell->ShellExec(filePath, arguments));
+}
+
+void ShellExplore(TBrowserExternalModule& module, const std::string& uuid, const JsonValue& data) {
+  ShellService* shell = module.services().shell;
+  if (shell == nullptr) return;
+  const std::string filePath = GetStringArg(data, "filePath", "");
+  if (filePath.empty()) return module.SendErrorResponse(uuid, "\"Missing filePath\"");
+  AnswerOutcome(module, uuid, shell->ShellExplore(filePath));
+}
+
+// Answered when the command has ended; the user interface keeps running
+// meanwhile, and other requests are answered in the meantime.
+void ShellCommand(TBrowserExternalModule& module, const std::string& uuid, const JsonValue& data) {
+  ShellService* shell = module.services().shell;
+  if (shell == nullptr) return;
+  const std::string command = GetStringArg(data, "command", "");
+  if (command.empty()) return module.SendErrorResponse(uuid, "\"Missing command\"");
+  const std::string workingDir = GetStringArg(data, "workingDir", "");
+  const bool showWindow = GetStringArg(data, "showWindow", "false") == "true";
+  shell->GetDosOutput(command, workingDir, showWindow,
+                      [alive = module.Lifetime(), &module, uuid](std::string output) {
+                        if (alive.expired()) return;
+                        module.SendSuccessResponse(uuid, TStrUtils::StringToJsonString(output));
+                      });
+}
+
+void ShellWindows(TBrowserExternalModule& module, const std::string& uuid, const JsonValue&) {
+  ShellService* shell = module.services().shell;
+  if (shell == nullptr) return;
+  std::string result = "[";
+  for (const std::string& caption : shell->GetWindowsCaptions()) {
+    if (result.size() > 1) result += ',';
+    result += TStrUtils::StringToJsonString(caption);
+  }
+  result += ']';
+  module.SendSuccessResponse(uuid, result);
+}
 
 }  // namespace vtl

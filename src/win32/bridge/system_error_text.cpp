@@ -1,0 +1,22 @@
+#include "win32/bridge/system_error_text.h"
+
+#include <windows.h>
+
+#include "win32/text.h"
+
+namespace vtl::win32 {
+
+std::string SystemErrorText(unsigned long code) {
+  wchar_t* text = nullptr;
+  const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                     FORMAT_MESSAGE_IGNORE_INSERTS,
+                                 nullptr, code, 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
+  std::wstring message = n && text ? std::wstring(text, n) : L"System Error.  Code: " + std::to_wstring(code);
+  if (text) LocalFree(text);
+  while (!message.empty() && (message.back() == L' ' || message.back() == L'\t' || message.back() == L'\r' ||
+                              message.back() == L'\n' || message.back() == L'.'))
+    message.pop_back();
+  return Narrow(message);
+}
+
+}  // namespace vtl::win32
