@@ -57,14 +57,14 @@ ComPtr<IWICBitmapFrameDecode> BestFrame(IWICBitmapDecoder* decoder, int size) {
   return best;
 }
 
-// Disabled items show their image in grey, faded.
+// Disabled items show their image in light grey: the luminance halfway to
+// white. In premultiplied pixels white is the alpha value, so this holds
+// whether or not the menu blends the image's alpha.
 void MakeGrey(BYTE* pixels, size_t count) {
   for (size_t i = 0; i < count; ++i) {
     BYTE* p = pixels + i * 4;
-    const int luminance = (p[2] * 77 + p[1] * 150 + p[0] * 29) >> 8;  // premultiplied stays premultiplied
-    const BYTE grey = static_cast<BYTE>(luminance * 6 / 10);
-    p[0] = p[1] = p[2] = grey;
-    p[3] = static_cast<BYTE>(p[3] * 6 / 10);
+    const int luminance = (p[2] * 77 + p[1] * 150 + p[0] * 29) >> 8;
+    p[0] = p[1] = p[2] = static_cast<BYTE>((luminance + p[3]) / 2);
   }
 }
 
