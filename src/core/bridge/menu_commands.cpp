@@ -17,7 +17,13 @@ constexpr std::string_view kTrue = "true";
 class ItemsChangedOnExit {
  public:
   explicit ItemsChangedOnExit(MenuTarget& menu) : menu_(menu) {}
-  ~ItemsChangedOnExit() { menu_.ItemsChanged(); }
+  ~ItemsChangedOnExit() {
+    try {
+      menu_.ItemsChanged();
+    } catch (...) {
+      // Only an exhausted memory gets here; the next change draws again.
+    }
+  }
   ItemsChangedOnExit(const ItemsChangedOnExit&) = delete;
   ItemsChangedOnExit& operator=(const ItemsChangedOnExit&) = delete;
 
