@@ -1,7 +1,7 @@
 // window.*: stay-on-top style, state, caption, zoom, position and size of the
 // main window. None of them answers with an error.
 
-#include <cstdio>
+#include <charconv>
 
 #include "core/bridge/command_support.h"
 #include "core/bridge/handlers.h"
@@ -94,9 +94,16 @@ void WindowGetSize(TBrowserExternalModule& module, const std::string& uuid, cons
   WindowService* window = module.services().window;
   if (window == nullptr) return;
   const WindowBounds b = window->Bounds();
-  char text[128];
-  std::snprintf(text, sizeof text, "{\"top\": %d, \"left\": %d, \"width\": %d, \"height\": %d}", int{b.top},
-                int{b.left}, int{b.width}, int{b.height});
+  // {"top": %d, "left": %d, "width": %d, "height": %d}
+  std::string text;
+  text.reserve(96);
+  for (auto [name, value] : {std::pair{"{\"top\": ", b.top}, std::pair{", \"left\": ", b.left},
+                             std::pair{", \"width\": ", b.width}, std::pair{", \"height\": ", b.height}}) {
+    text += name;
+    char digits[16];
+    text.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
+  }
+  text += '}';
   module.SendSuccessResponse(uuid, text);
 }
 
