@@ -33,6 +33,7 @@ constexpr Figure kFigures[] = {
     {"load", "load a package: find, copy and open the archive, read the settings", FigureLoadTime},
     {"extract", "extract a deflated, encrypted entry from memory", FigureExtractThroughput},
     {"memory", "peak resident memory while loading a package", FigureLoadMemory},
+    {"bridge", "bridge requests dispatched per second, against parsing them alone", FigureBridgeDispatch},
 };
 
 int Usage(std::ostream& out, int status) {

@@ -94,7 +94,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   if (iniIndex < 0 || iniBounded) {
     vtl::IniDocument ini;
-    vtl::LoadRuntimeINI(zip, ini);
+    std::string bytes;
+    const bool readable = iniIndex < 0 || zip.ExtractEntry(iniIndex, bytes);
+    try {
+      vtl::LoadRuntimeINI(zip, ini);
+      Require(readable, "unreadable settings are reported");
+    } catch (const vtl::EZipError&) {
+      Require(!readable, "readable settings load");
+    }
     const vtl::AppSettings settings = vtl::AppSettings::Read(ini);
     if (iniIndex < 0) Require(settings.IndexHtml == "index.html", "no vtl.ini reads the defaults");
   }

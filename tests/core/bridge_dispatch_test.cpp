@@ -7,29 +7,12 @@
 #include "core/bridge/browser_external_module.h"
 #include "core/bridge/command_table.h"
 #include "core/json.h"
+#include "bridge_doubles.h"
 
 namespace vtl {
 namespace {
 
-class RecordingWebView : public WebViewPort {
- public:
-  void PostWebMessageAsJson(const std::string& json) override { posts.push_back(json); }
-  void ExecuteScript(const std::string& script) override { scripts.push_back(script); }
-  double ZoomFactor() const override { return zoom; }
-  void SetZoomFactor(double factor) override { zoom = factor; }
-  double zoom = 1.0;
-  std::vector<std::string> posts;
-  std::vector<std::string> scripts;
-};
-
-struct Dispatch {
-  RecordingWebView webView;
-  TBrowserExternalModule module{BridgeServices{.webView = &webView}};
-  std::vector<std::string> errors;
-  Dispatch() {
-    module.OnUnhandledError = [this](const std::string& message) { errors.push_back(message); };
-  }
-};
+using Dispatch = test::BridgeHarness;
 
 TEST(Json, ParsesValuesAndKeepsNumberText) {
   const auto doc = ParseJson(R"( {"a": [1.50, -0, 2e3, true, null], "b": "x\u00e9\ud83d\ude00\n", "a": 9} )");
@@ -100,6 +83,17 @@ TEST(Dispatcher, RepliesAndSilences) {
       {R"({"id": 10001, "uuid": "u-1", "data": {}})", R"({"uuid": "u-1", "success": true, "result": "2023.1"})"},
       {R"({"id": "10002", "uuid": "u-2", "data": null})", R"({"uuid": "u-2", "success": true, "result": true})"},
       {R"({"id": 10001, "uuid": "a\"b\\c", "data": {}})", R"({"uuid": "a\"b\\c", "success": true, "result": "2023.1"})"},
+      // The bridge script's uuids come back byte for byte.
+      {R"({"id": 10002, "uuid": "f47ac10b-58cc-4372-a567-0e02b2c3d479", "data": {}})",
+       R"({"uuid": "f47ac10b-58cc-4372-a567-0e02b2c3d479", "success": true, "result": true})"},
+      {R"({"id": 10002, "uuid": 12, "data": []})", R"({"uuid": "12", "success": true, "result": true})"},
+      {R"({"id": 30001, "uuid": "u", "data": {"filePath": "C:\\App\\App.exe"}})",
+       R"({"uuid": "u", "success": true, "result": true})"},
+      {R"({"id": 30001, "uuid": "u", "data": null})", R"({"uuid": "u", "success": false, "result": "Missing filePath"})"},
+      {R"({"id": 30001, "uuid": "u", "data": {"filePath": 12}})", R"({"uuid": "u", "success": true, "result": false})"},
+      {R"({"id": 30001, "uuid": "u", "data": {"filePath": {}}})", nullptr},
+      {R"({"id": 20002, "uuid": "u", "data": {"overwritePrompt": "TRUE"}})", R"({"uuid": "u", "success": true, "result": ""})"},
+      {R"({"id": 20002, "uuid": "u", "data": {"overwritePrompt": "yes"}})", nullptr},
       {R"({"id": 99999, "uuid": "u", "data": {}})", nullptr},
       {R"({"id": "abc", "uuid": "u", "data": {}})", nullptr},
       {R"({"id": 10001.0, "uuid": "u", "data": {}})", nullptr},
@@ -111,6 +105,7 @@ TEST(Dispatcher, RepliesAndSilences) {
   };
   for (const Case& c : cases) {
     Dispatch d;
+    d.files.AddFile("C:\\App\\App.exe", "MZ");
     d.module.EdgeBrowserWebMessageReceived(c.message);
     if (c.reply == nullptr) {
       EXPECT_TRUE(d.webView.posts.empty()) << c.message;

@@ -18,6 +18,14 @@ bool ParseCommandId(const std::string& text, int& id) {
   return error == std::errc() && end == last && first != last;
 }
 
+// GetRequiredString without a copy where the text is already in the document.
+const std::string& ScalarTextRef(const JsonValue& message, std::string_view key, std::string& copy) {
+  const JsonValue* member = message.Find(key);
+  if (member != nullptr && (member->IsString() || member->IsNumber())) return member->text();
+  copy = GetRequiredString(message, key);
+  return copy;
+}
+
 std::string ClickScript(std::string_view handler, long long itemId) {
   return "vtl.events." + std::string(handler) + "(\"" + std::to_string(itemId) + "\");";
 }
@@ -30,8 +38,11 @@ void TBrowserExternalModule::EdgeBrowserWebMessageReceived(std::string_view json
     const std::optional<JsonValue> document = ParseJson(json);
     static const JsonValue kNoDocument;
     const JsonValue& message = document ? *document : kNoDocument;
-    const std::string idText = GetRequiredString(message, "id");
-    const std::string uuid = GetRequiredString(message, "uuid");
+    // Strings and numbers are read in place; other kinds go through the reader
+    // for its conversion rules and errors.
+    std::string idCopy, uuidCopy;
+    const std::string& idText = ScalarTextRef(message, "id", idCopy);
+    const std::string& uuid = ScalarTextRef(message, "uuid", uuidCopy);
     const JsonValue& data = GetObjectMember(message, "data");
     int id = 0;
     if (!ParseCommandId(idText, id)) return;

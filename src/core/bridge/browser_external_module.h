@@ -35,6 +35,7 @@ class WebViewPort {
 
 // The capabilities the commands reach, all borrowed. Each is declared in
 // src/core/platform/. A command whose capability is missing answers nothing.
+class AppEnvironment;
 class FileSystem;
 class DialogService;
 class WindowService;
@@ -48,6 +49,7 @@ class TrayService;
 
 struct BridgeServices {
   WebViewPort* webView = nullptr;
+  AppEnvironment* environment = nullptr;
   FileSystem* files = nullptr;
   DialogService* dialogs = nullptr;
   WindowService* window = nullptr;
@@ -96,6 +98,9 @@ class TBrowserExternalModule {
   const IniDocument* ProjectINI = nullptr;
   bool InFullscreen = false;
   std::function<void()> OnAppCloseRequest;
+  // Whether the tray icon is shown (window.setState shows or hides the
+  // window with it); unset reads as not shown.
+  std::function<bool()> TrayIconShown;
   std::function<void(const std::string& message)> OnUnhandledError;
 
  private:

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "win32/bridge/styles.h"
 #include "win32/forms/form_support.h"
 #include "win32/text.h"
 
@@ -133,9 +134,9 @@ class MessageDialog final : public forms::DialogForm {
         PaintBackground(reinterpret_cast<HDC>(wParam));
         return 0;
       case WM_CTLCOLORSTATIC:
-        SetTextColor(reinterpret_cast<HDC>(wParam), GetSysColor(COLOR_WINDOWTEXT));
-        SetBkColor(reinterpret_cast<HDC>(wParam), GetSysColor(COLOR_WINDOW));
-        return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
+        SetTextColor(reinterpret_cast<HDC>(wParam), FormColor(COLOR_WINDOWTEXT));
+        SetBkColor(reinterpret_cast<HDC>(wParam), FormColor(COLOR_WINDOW));
+        return reinterpret_cast<LRESULT>(FormBrush(COLOR_WINDOW));
       case WM_DPICHANGED: {
         const auto* suggested = reinterpret_cast<const RECT*>(lParam);
         const POINT origin{suggested->left, suggested->top};
@@ -237,8 +238,9 @@ class MessageDialog final : public forms::DialogForm {
     GetClientRect(hwnd_, &client);
     RECT content = client, band = client;
     content.bottom = band.top = std::min<LONG>(bandTop_, client.bottom);
-    FillRect(dc, &content, GetSysColorBrush(COLOR_WINDOW));
-    FillRect(dc, &band, GetSysColorBrush(COLOR_3DFACE));
+    // The active visual style's colours, or the system's.
+    FillRect(dc, &content, FormBrush(COLOR_WINDOW));
+    FillRect(dc, &band, FormBrush(COLOR_3DFACE));
     if (icon_) {
       DrawIconEx(dc, pictureRect_.left, pictureRect_.top, icon_.get(), pictureRect_.right - pictureRect_.left,
                  pictureRect_.bottom - pictureRect_.top, 0, nullptr, DI_NORMAL);
