@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include <deque>
+#include <exception>
+#include <string>
 #include <mutex>
 
 namespace vtl::win32 {
@@ -25,7 +27,16 @@ LRESULT CALLBACK QueueProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
     procedure = std::move(queue.front());
     queue.pop_front();
   }
-  procedure();
+  // An error a procedure leaves is shown the way the application shows any
+  // error it did not expect, and the loop goes on.
+  try {
+    procedure();
+  } catch (const std::exception& error) {
+    const int n = MultiByteToWideChar(CP_UTF8, 0, error.what(), -1, nullptr, 0);
+    std::wstring text(n > 0 ? static_cast<size_t>(n) : 1, L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, error.what(), -1, text.data(), n);
+    MessageBoxW(nullptr, text.c_str(), L"Error", MB_OK | MB_ICONERROR | MB_TASKMODAL);
+  }
   return 0;
 }
 
