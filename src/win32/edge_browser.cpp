@@ -127,8 +127,9 @@ void TCustomEdgeBrowser::CreateHandle(HWND parent) {
 
 LRESULT CALLBACK TCustomEdgeBrowser::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_NCCREATE) {
-    auto* self = static_cast<TCustomEdgeBrowser*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
-    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    auto* created = static_cast<TCustomEdgeBrowser*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+    created->FHandle = window;
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(created));
   }
   auto* self = reinterpret_cast<TCustomEdgeBrowser*>(GetWindowLongPtrW(window, GWLP_USERDATA));
   if (!self) return DefWindowProcW(window, message, wParam, lParam);

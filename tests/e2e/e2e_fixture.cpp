@@ -498,7 +498,11 @@ Environment EndToEnd::FakeEnvironment(Environment more) const {
                   {"VTL_FAKE_SCENARIO", std::nullopt},
                   {"VTL_FAKE_PROCESS", std::nullopt},
                   {"VTL_FAKE_WEBVIEW2_VERSION", std::nullopt},
-                  {"VTL_FAKE_WEBVIEW2_INSTALLED_MARKER", std::nullopt}};
+                  {"VTL_FAKE_WEBVIEW2_INSTALLED_MARKER", std::nullopt},
+                  {"VTL_FAKE_ENVIRONMENT_RESULT", std::nullopt},
+                  // A page that keeps the bridge's default close answer, so
+                  // that closing the main window ends the program.
+                  {"VTL_FAKE_PAGE_ANSWERS_CLOSE", "1"}};
   env.insert(env.end(), more.begin(), more.end());
   return env;
 }

@@ -10,7 +10,10 @@ void Hello(TBrowserExternalModule& module, const std::string& uuid, const JsonVa
 void IsRuntime(TBrowserExternalModule& module, const std::string& uuid, const JsonValue&) {
   module.SendSuccessResponse(uuid, "true");
 }
-void AppClose(TBrowserExternalModule&, const std::string&, const JsonValue&) {}
+// No reply: the window closes.
+void AppClose(TBrowserExternalModule& module, const std::string&, const JsonValue&) {
+  if (module.OnAppCloseRequest) module.OnAppCloseRequest();
+}
 void AppInFullscreen(TBrowserExternalModule&, const std::string&, const JsonValue&) {}
 void AppEnterFullscreen(TBrowserExternalModule&, const std::string&, const JsonValue&) {}
 void AppExitFullscreen(TBrowserExternalModule&, const std::string&, const JsonValue&) {}
