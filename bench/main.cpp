@@ -33,6 +33,8 @@ constexpr Figure kFigures[] = {
     {"load", "load a package: find, copy and open the archive, read the settings", FigureLoadTime},
     {"extract", "extract a deflated, encrypted entry from memory", FigureExtractThroughput},
     {"memory", "peak resident memory while loading a package", FigureLoadMemory},
+    {"request", "answer a web view request for a 1 MiB package file", FigureRequest},
+    {"mime", "content type of a file name", FigureMimeLookup},
 };
 
 int Usage(std::ostream& out, int status) {
