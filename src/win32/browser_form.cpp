@@ -10,6 +10,7 @@
 #include "core/request_resolver.h"
 #include "core/runtime_zip.h"
 #include "core/str_utils.h"
+#include "win32/body_stream.h"
 #include "win32/mime_registry.h"
 #include "win32/sys_utils.h"
 #include "win32/text.h"
@@ -204,12 +205,10 @@ void TBrowserForm::EdgeBrowserWebResourceRequested(TWebResourceRequestedEventArg
   CoTaskMemFree(uri);
 
   DiskFileReader files;
-  const auto response = ServeRequest(address, ExeZip, AppDirName, AppDirPath, MimeTypes(), files);
+  auto response = ServeRequest(address, ExeZip, AppDirName, AppDirPath, MimeTypes(), files);
   if (!response) return;
-  // The stream holds its own copy of the body and lives as long as the response.
-  const auto stream = ComPtr<IStream>::Attach(SHCreateMemStream(
-      reinterpret_cast<const BYTE*>(response->body.data()), static_cast<UINT>(response->body.size())));
-  if (!stream) return;
+  // The stream takes the body over and lives as long as the response.
+  const auto stream = ComPtr<IStream>::Attach(CreateBodyStream(std::move(response->body)));
   ComPtr<ICoreWebView2WebResourceResponse> answer;
   environment->CreateWebResourceResponse(stream.get(), response->status, Widen(response->reason).c_str(),
                                          Widen(response->headers).c_str(), answer.Put());

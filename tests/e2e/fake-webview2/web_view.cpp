@@ -27,7 +27,9 @@
 #include "win32/com_ptr.h"
 #include "win32/text.h"
 
+#if defined(__GNUC__)
 #pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
+#endif
 
 namespace fake {
 namespace {
@@ -607,6 +609,17 @@ void RunStep(const std::string& line) {
     const HWND root = hostWindow ? GetAncestor(hostWindow, GA_ROOT) : nullptr;
     if (root) SendMessageW(root, WM_CLOSE, 0, 0);
     Log({"close", root && IsWindow(root) ? "refused" : "closed"});
+  } else if (command == "clock") {
+    // Milliseconds since this process was created, for timing start-up.
+    FILETIME created{}, exited{}, kernel{}, user{}, now{};
+    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+    GetSystemTimePreciseAsFileTime(&now);
+    auto ticks = [](const FILETIME& t) { return (static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
+    std::ostringstream ms;
+    ms.setf(std::ios::fixed);
+    ms.precision(1);
+    ms << static_cast<double>(ticks(now) - ticks(created)) / 10000.0;
+    Log({"clock", ms.str()});
   } else if (!webView) {
     Log({"scenario-error", line, "no web view"});
   } else if (command == "request") {
