@@ -17,8 +17,11 @@ namespace {
 
 class BodyStream final : public IStream {
  public:
-  explicit BodyStream(std::string bytes) : bytes_(std::move(bytes)) {}
-  virtual ~BodyStream() = default;
+  BodyStream(std::string bytes, std::function<void(std::string&&)> release)
+      : bytes_(std::move(bytes)), release_(std::move(release)) {}
+  virtual ~BodyStream() {
+    if (release_) release_(std::move(bytes_));
+  }
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
     if (!object) return E_POINTER;
@@ -99,7 +102,7 @@ class BodyStream final : public IStream {
   HRESULT STDMETHODCALLTYPE Clone(IStream** clone) override {
     if (!clone) return STG_E_INVALIDPOINTER;
     const std::lock_guard lock(lock_);
-    auto* copy = new BodyStream(bytes_);
+    auto* copy = new BodyStream(bytes_, {});
     copy->position_ = position_;
     *clone = copy;
     return S_OK;
@@ -107,6 +110,7 @@ class BodyStream final : public IStream {
 
  private:
   std::string bytes_;
+  std::function<void(std::string&&)> release_;
   size_t position_ = 0;
   std::mutex lock_;
   std::atomic<ULONG> refs_{1};
@@ -114,6 +118,8 @@ class BodyStream final : public IStream {
 
 }  // namespace
 
-IStream* CreateBodyStream(std::string bytes) { return new BodyStream(std::move(bytes)); }
+IStream* CreateBodyStream(std::string bytes, std::function<void(std::string&&)> release) {
+  return new BodyStream(std::move(bytes), std::move(release));
+}
 
 }  // namespace vtl::win32

@@ -5,11 +5,14 @@
 
 #include <objidl.h>
 
+#include <functional>
 #include <string>
 
 namespace vtl::win32 {
 
-// A new stream at position 0, with one reference for the caller.
-IStream* CreateBodyStream(std::string bytes);
+// A new stream at position 0, with one reference for the caller. When the
+// last reference goes, the bytes are handed to `release` (if given), so that
+// their memory can serve again.
+IStream* CreateBodyStream(std::string bytes, std::function<void(std::string&&)> release = {});
 
 }  // namespace vtl::win32

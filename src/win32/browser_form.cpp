@@ -205,10 +205,15 @@ void TBrowserForm::EdgeBrowserWebResourceRequested(TWebResourceRequestedEventArg
   CoTaskMemFree(uri);
 
   DiskFileReader files;
-  auto response = ServeRequest(address, ExeZip, AppDirName, AppDirPath, MimeTypes(), files);
+  // Never destroyed: the web view may release a stream at any time, on any
+  // thread, even while the process ends.
+  static BodyPool* const bodies = new BodyPool();
+  auto response = ServeRequest(address, ExeZip, AppDirName, AppDirPath, MimeTypes(), files, bodies);
   if (!response) return;
-  // The stream takes the body over and lives as long as the response.
-  const auto stream = ComPtr<IStream>::Attach(CreateBodyStream(std::move(response->body)));
+  // The stream takes the body over and lives as long as the response; its
+  // memory then serves a later request.
+  const auto stream = ComPtr<IStream>::Attach(
+      CreateBodyStream(std::move(response->body), [](std::string&& body) { bodies->Give(std::move(body)); }));
   ComPtr<ICoreWebView2WebResourceResponse> answer;
   environment->CreateWebResourceResponse(stream.get(), response->status, Widen(response->reason).c_str(),
                                          Widen(response->headers).c_str(), answer.Put());

@@ -140,5 +140,15 @@ TEST(BodyStream, ReadsSeeksAndReportsItsSize) {
   EXPECT_EQ(got, 0u);
 }
 
+TEST(BodyStream, HandsItsBytesBackWhenTheLastReferenceGoes) {
+  std::string returned = "nothing yet";
+  IStream* stream = CreateBodyStream("body", [&](std::string&& bytes) { returned = std::move(bytes); });
+  stream->AddRef();
+  stream->Release();
+  EXPECT_EQ(returned, "nothing yet");
+  stream->Release();
+  EXPECT_EQ(returned, "body");
+}
+
 }  // namespace
 }  // namespace vtl::win32
