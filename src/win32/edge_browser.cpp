@@ -116,6 +116,7 @@ void TCustomEdgeBrowser::CreateHandle(HWND parent) {
   wc.lpfnWndProc = WindowProc;
   wc.hInstance = GetModuleHandleW(nullptr);
   wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);  // until the web view covers it
   wc.lpszClassName = kClassName;
   RegisterClassExW(&wc);  // fails harmlessly once registered
   FHandle = CreateWindowExW(0, kClassName, L"", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | WS_TABSTOP, 0, 0, 0, 0,
@@ -153,8 +154,6 @@ LRESULT TCustomEdgeBrowser::HandleMessage(UINT message, WPARAM wParam, LPARAM lP
     case WM_SYSCOMMAND:
       SysCommand(wParam);
       break;
-    case WM_ERASEBKGND:
-      return 1;
     default:
       break;
   }
