@@ -34,6 +34,8 @@ constexpr Figure kFigures[] = {
     {"extract", "extract a deflated, encrypted entry from memory", FigureExtractThroughput},
     {"memory", "peak resident memory while loading a package", FigureLoadMemory},
     {"bridge", "bridge requests dispatched per second, against parsing them alone", FigureBridgeDispatch},
+    {"request", "answer a web view request for a 1 MiB package file", FigureRequest},
+    {"mime", "content type of a file name", FigureMimeLookup},
 };
 
 int Usage(std::ostream& out, int status) {

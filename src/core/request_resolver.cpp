@@ -50,13 +50,32 @@ std::optional<ResolvedRequest> ResolveRequest(std::string_view uri, std::string_
   return r;
 }
 
+std::string BodyPool::Take() {
+  const std::lock_guard guard(lock_);
+  if (kept_.empty()) return {};
+  std::string body = std::move(kept_.back());
+  kept_.pop_back();
+  keptBytes_ -= body.capacity();
+  body.clear();
+  return body;
+}
+
+void BodyPool::Give(std::string body) {
+  const size_t bytes = body.capacity();
+  const std::lock_guard guard(lock_);
+  if (bytes > maxBytes_ - keptBytes_) return;  // freed here instead
+  keptBytes_ += bytes;
+  kept_.push_back(std::move(body));
+}
+
 std::optional<WebResponse> ServeRequest(std::string_view uri, const RuntimeZip* zip, std::string_view appDirName,
                                         std::string_view appDirPath, const MimeTypeTable& mimeTypes,
-                                        FileReader& files) {
+                                        FileReader& files, BodyPool* pool) {
   const auto resolved = ResolveRequest(uri, appDirName, appDirPath, mimeTypes);
   if (!resolved) return std::nullopt;
 
   WebResponse response;
+  if (pool) response.body = pool->Take();
   response.headers = ContentTypeHeader(resolved->contentType);
   if (zip && !resolved->entryName.empty()) {
     if (const int64_t index = zip->FindEntry(resolved->entryName); index >= 0) {
@@ -72,6 +91,7 @@ std::optional<WebResponse> ServeRequest(std::string_view uri, const RuntimeZip* 
   }
   if (files.ReadWholeFile(resolved->besideExe, response.body)) return response;
   if (files.ReadWholeFile(resolved->absolutePath, response.body)) return response;
+  if (pool) pool->Give(std::move(response.body));
   return std::nullopt;
 }
 

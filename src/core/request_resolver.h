@@ -1,8 +1,11 @@
 #pragma once
 
+#include <cstddef>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vtl {
 
@@ -40,12 +43,31 @@ struct WebResponse {
   std::string body;
 };
 
+// Response bodies kept for reuse. The web view hands a body back when it is
+// done with it, and a later request fills the same memory instead of
+// faulting in fresh pages. Safe to use from any thread.
+class BodyPool {
+ public:
+  explicit BodyPool(size_t maxBytes = size_t{8} << 20) : maxBytes_(maxBytes) {}
+  // An empty string, with the capacity of a body given back when there is one.
+  std::string Take();
+  // Keeps the body's memory while all kept bodies stay within the limit.
+  void Give(std::string body);
+
+ private:
+  std::mutex lock_;
+  std::vector<std::string> kept_;
+  size_t keptBytes_ = 0;
+  const size_t maxBytes_;
+};
+
 // Answers a file:/// request from the archive, then the executable's folder,
 // then the absolute path. Nothing when the address is not ours or nothing
 // was found: the web view then loads it itself. An entry that exists but
 // cannot be decoded is answered with status 500, never with a broken 200.
+// The body comes from `pool` when one is given.
 std::optional<WebResponse> ServeRequest(std::string_view uri, const RuntimeZip* zip, std::string_view appDirName,
                                         std::string_view appDirPath, const MimeTypeTable& mimeTypes,
-                                        FileReader& files);
+                                        FileReader& files, BodyPool* pool = nullptr);
 
 }  // namespace vtl

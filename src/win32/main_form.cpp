@@ -1,55 +1,318 @@
 #include "win32/main_form.h"
 
-#include <windows.h>
+#include <algorithm>
 
+#include "core/runtime_zip.h"
+#include "win32/bridge_services.h"
+#include "win32/browser_form.h"
 #include "win32/forms/rounded_form.h"
 #include "win32/text.h"
+#include "win32/ui_queue.h"
 
 namespace vtl::win32 {
 namespace {
 
 constexpr wchar_t kClassName[] = L"VantrelMainForm";
 
-LRESULT CALLBACK MainFormProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-  switch (msg) {
-    case WM_DESTROY:
-      PostQuitMessage(0);
-      return 0;
-    default:
-      return DefWindowProcW(hwnd, msg, wp, lp);
+struct BorderBits {
+  DWORD style;
+  DWORD exStyle;
+};
+
+// The border styles by number; numbers outside 0 to 5 count as sizeable,
+// the default.
+BorderBits BorderStyleBits(int borderStyle) {
+  constexpr DWORD kCaption = WS_CAPTION | WS_SYSMENU;
+  switch (borderStyle) {
+    case 0: return {WS_POPUP, 0};
+    case 1: return {kCaption | WS_MINIMIZEBOX | WS_MAXIMIZEBOX, 0};
+    case 3: return {kCaption, WS_EX_DLGMODALFRAME};
+    case 4: return {kCaption, WS_EX_TOOLWINDOW};
+    case 5: return {kCaption | WS_THICKFRAME, WS_EX_TOOLWINDOW};
+    default: return {WS_OVERLAPPEDWINDOW, 0};
   }
+}
+constexpr DWORD kBorderStyleMask = WS_POPUP | WS_OVERLAPPEDWINDOW;
+constexpr DWORD kBorderExStyleMask = WS_EX_DLGMODALFRAME | WS_EX_TOOLWINDOW | WS_EX_WINDOWEDGE;
+
+int Clamp(int value, int minimum, int maximum) {
+  if (maximum > 0) value = std::min(value, maximum);
+  if (minimum > 0) value = std::max(value, minimum);
+  return value;
 }
 
 }  // namespace
 
-int RunMainForm(const Runtime& rt) {
+TMainForm::TMainForm(const Runtime& runtime) : runtime_(runtime) {}
+
+TMainForm::~TMainForm() {
+  if (hwnd_) {
+    SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
+    FormClose();
+    DestroyWindow(hwnd_);
+  }
+}
+
+bool TMainForm::Create() {
+  const IniDocument& ini = runtime_.RuntimeINI;
+  maxWidth_ = ini.ReadInteger("App", "MaxWidth", 0);
+  maxHeight_ = ini.ReadInteger("App", "MaxHeight", 0);
+  minWidth_ = ini.ReadInteger("App", "MinWidth", 0);
+  minHeight_ = ini.ReadInteger("App", "MinHeight", 0);
+  const int width = Clamp(ini.ReadInteger("App", "Width", 800), minWidth_, maxWidth_);
+  const int height = Clamp(ini.ReadInteger("App", "Height", 600), minHeight_, maxHeight_);
+  int left = ini.ReadInteger("App", "Left", 50);
+  int top = ini.ReadInteger("App", "Top", 50);
+  // Both position modes choose where the window first appears.
+  if (ini.ReadInteger("App", "WindowPosition", 0) == 0) {
+    left = GetSystemMetrics(SM_XVIRTUALSCREEN) + (GetSystemMetrics(SM_CXVIRTUALSCREEN) - width) / 2;
+    top = GetSystemMetrics(SM_YVIRTUALSCREEN) + (GetSystemMetrics(SM_CYVIRTUALSCREEN) - height) / 2;
+  } else {
+    left = top = CW_USEDEFAULT;
+  }
+  const bool fullScreen = ini.ReadInteger("App", "WindowStyle", 0) == 1;
+  const BorderBits border = BorderStyleBits(fullScreen ? 0 : ini.ReadInteger("App", "WindowBorder", 2));
+  DWORD exStyle = border.exStyle | WS_EX_APPWINDOW | WS_EX_CONTROLPARENT;
+  if (ini.ReadInteger("App", "WindowOrder", 0) == 1) exStyle |= WS_EX_TOPMOST;
+
   const HINSTANCE instance = GetModuleHandleW(nullptr);
   WNDCLASSEXW wc{};
   wc.cbSize = sizeof wc;
-  wc.lpfnWndProc = MainFormProc;
+  wc.lpfnWndProc = WindowProc;
   wc.hInstance = instance;
   wc.hIcon = LoadIconW(instance, L"MAINICON");
   wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
   wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
   wc.lpszClassName = kClassName;
   RegisterClassExW(&wc);
+  hwnd_ = CreateWindowExW(exStyle, kClassName, Widen(runtime_.RuntimeAppName).c_str(),
+                          border.style | WS_CLIPCHILDREN, left, top, width, height, nullptr, nullptr, instance, this);
+  if (!hwnd_) return false;
+  ApplyRoundedCorners(hwnd_);
+  FormCreate();
 
-  const int width = rt.RuntimeINI.ReadInteger("App", "Width", 800);
-  const int height = rt.RuntimeINI.ReadInteger("App", "Height", 600);
-  const int left = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
-  const int top = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
-  const HWND hwnd = CreateWindowExW(WS_EX_APPWINDOW, kClassName, Widen(rt.RuntimeAppName).c_str(),
-                                    WS_OVERLAPPEDWINDOW, left, top, width, height, nullptr, nullptr, instance, nullptr);
-  if (!hwnd) return 1;
-  ApplyRoundedCorners(hwnd);
-  ShowWindow(hwnd, SW_SHOWNORMAL);
-  UpdateWindow(hwnd);
-
-  MSG msg;
-  while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-    TranslateMessage(&msg);
-    DispatchMessageW(&msg);
+  int show = SW_SHOWNORMAL;
+  if (fullScreen) {
+    FBrowserExternalModule->InFullscreen = true;
+    show = SW_SHOWMAXIMIZED;
+  } else if (ini.ReadInteger("App", "WindowState", 0) == 1) {
+    show = SW_SHOWMAXIMIZED;
   }
+  ShowWindow(hwnd_, show);
+  UpdateWindow(hwnd_);
+  return true;
+}
+
+void TMainForm::FormCreate() {
+  FCanClose = false;
+  adapters_ = CreateBridgeServices(*this);
+  FBrowserExternalModule = std::make_unique<TBrowserExternalModule>(adapters_->services);
+  FBrowserExternalModule->ExeZip = const_cast<RuntimeZip*>(&runtime_.RuntimeZip);
+
+  FBrowserForm = std::make_unique<TBrowserForm>();
+  FBrowserForm->SetParent(hwnd_);
+  RECT client{};
+  GetClientRect(hwnd_, &client);
+  FBrowserForm->SetBounds(client);
+
+  const IniDocument& ini = runtime_.RuntimeINI;
+  TBrowserForm& browser = *FBrowserForm;
+  browser.ExeZip = &runtime_.RuntimeZip;
+  browser.IsRuntime = true;
+  browser.AppDirName = runtime_.RuntimeAppDirName;
+  browser.HandleRequests = true;
+  browser.RuntimeAppID = runtime_.RuntimeAppID;
+  browser.WithExternal = true;
+  browser.AllowDebug = ini.ReadBool("App", "AllowDebug", false);
+  browser.AllowZoom = ini.ReadBool("App", "AllowZoom", false);
+  browser.AllowContextMenu = ini.ReadBool("App", "AllowContextMenu", false);
+
+  TEdgeBrowser& edge = browser.EdgeBrowser();
+  edge.OnWebMessageReceived = [this](TCustomEdgeBrowser&, TWebMessageReceivedEventArgs& args) {
+    LPWSTR json = nullptr;
+    if (FAILED(args.ArgsInterface()->get_WebMessageAsJson(&json)) || !json) return;
+    const std::string text = Narrow(json);
+    CoTaskMemFree(json);
+    FBrowserExternalModule->EdgeBrowserWebMessageReceived(text);
+  };
+  edge.OnDocumentTitleChanged = [this](TCustomEdgeBrowser&, const std::string& title) {
+    EdgeBrowserDocumentTitleChanged(title);
+  };
+  edge.OnShortcut = [this](const MSG& message) { return OnShortcut && OnShortcut(message); };
+
+  FBrowserExternalModule->ProjectINI = &runtime_.RuntimeINI;
+  FBrowserExternalModule->OnAppCloseRequest = [this] { BrowserExternalModuleAppCloseRequest(); };
+
+  std::string userScript;
+  runtime_.RuntimeZip.Extract("vtl-webviewjs", userScript);
+  browser.WebviewJavascript = std::move(userScript);
+
+  if (const auto url = RelaunchStartUrl(runtime_)) {
+    browser.StartPageURL = *url;
+  } else {
+    browser.StartPageURL = "file:///" + runtime_.RuntimeIndexHtml;
+  }
+}
+
+// The page decides: the first close is refused and the page is told; its
+// vtl.app.close() allows the next. A web view that does not exist (never
+// created, failed, or closed) cannot answer, so the window then closes at once.
+bool TMainForm::FormCloseQuery() {
+  TEdgeBrowser* edge = Edge();
+  const bool canClose = FCanClose || !edge || !edge->WebViewCreated();
+  if (FBrowserExternalModule) FBrowserExternalModule->RaiseEvent(CloseQueryEventScript());
+  return canClose;
+}
+
+void TMainForm::FormClose() {
+  FBrowserExternalModule.reset();
+  FBrowserForm.reset();
+  adapters_.reset();
+}
+
+void TMainForm::EdgeBrowserDocumentTitleChanged(const std::string& ADocumentTitle) {
+  if (runtime_.RuntimeINI.ReadBool("App", "DynamicAppTitle", false)) SetCaption(ADocumentTitle);
+}
+
+void TMainForm::BrowserExternalModuleAppCloseRequest() {
+  FCanClose = true;
+  // Posted: the request arrives inside the web view's message handler, which
+  // must return before the window and the web view go.
+  if (hwnd_) PostMessageW(hwnd_, WM_CLOSE, 0, 0);
+}
+
+TEdgeBrowser* TMainForm::Edge() const { return FBrowserForm ? &FBrowserForm->EdgeBrowser() : nullptr; }
+
+LRESULT CALLBACK TMainForm::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_NCCREATE) {
+    auto* created = static_cast<TMainForm*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+    created->hwnd_ = window;
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(created));
+  }
+  auto* self = reinterpret_cast<TMainForm*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  if (!self) return DefWindowProcW(window, message, wParam, lParam);
+  return self->HandleMessage(message, wParam, lParam);
+}
+
+LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_SIZE:
+      if (FBrowserForm) {
+        RECT client{};
+        GetClientRect(hwnd_, &client);
+        FBrowserForm->SetBounds(client);
+      }
+      break;
+    case WM_SETFOCUS:
+      if (TEdgeBrowser* edge = Edge()) edge->SetFocus();
+      return 0;
+    case WM_SYSCOMMAND:
+      if (TEdgeBrowser* edge = Edge()) edge->SysCommand(wParam);
+      break;
+    case WM_GETMINMAXINFO: {
+      auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
+      if (maxWidth_ > 0) info->ptMaxTrackSize.x = info->ptMaxSize.x = maxWidth_;
+      if (maxHeight_ > 0) info->ptMaxTrackSize.y = info->ptMaxSize.y = maxHeight_;
+      if (minWidth_ > 0) info->ptMinTrackSize.x = minWidth_;
+      if (minHeight_ > 0) info->ptMinTrackSize.y = minHeight_;
+      return 0;
+    }
+    case WM_CLOSE:
+      if (FormCloseQuery()) DestroyWindow(hwnd_);
+      return 0;
+    case WM_QUERYENDSESSION:
+      return FormCloseQuery() ? TRUE : FALSE;
+    case WM_DESTROY:
+      FormClose();
+      hwnd_ = nullptr;
+      PostQuitMessage(0);
+      return 0;
+    default:
+      break;
+  }
+  return DefWindowProcW(hwnd_, message, wParam, lParam);
+}
+
+// The window's face ---------------------------------------------------------------
+
+void TMainForm::SetVisible(bool visible) {
+  if (hwnd_) ShowWindow(hwnd_, visible ? SW_SHOW : SW_HIDE);
+}
+
+void TMainForm::SetBorderStyle(int borderStyle) {
+  if (!hwnd_) return;
+  const BorderBits bits = BorderStyleBits(borderStyle);
+  const auto style = static_cast<DWORD>(GetWindowLongPtrW(hwnd_, GWL_STYLE));
+  const auto exStyle = static_cast<DWORD>(GetWindowLongPtrW(hwnd_, GWL_EXSTYLE));
+  SetWindowLongPtrW(hwnd_, GWL_STYLE, static_cast<LONG_PTR>((style & ~kBorderStyleMask) | bits.style));
+  SetWindowLongPtrW(hwnd_, GWL_EXSTYLE, static_cast<LONG_PTR>((exStyle & ~kBorderExStyleMask) | bits.exStyle));
+  SetWindowPos(hwnd_, nullptr, 0, 0, 0, 0,
+               SWP_FRAMECHANGED | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void TMainForm::EnterFullScreen() {
+  SetBorderStyle(0);
+  if (hwnd_) ShowWindow(hwnd_, SW_MAXIMIZE);
+}
+
+void TMainForm::ExitFullScreen(int borderStyle) {
+  if (hwnd_) ShowWindow(hwnd_, SW_RESTORE);
+  SetBorderStyle(borderStyle);
+}
+
+std::string TMainForm::Caption() const {
+  if (!hwnd_) return {};
+  std::wstring text(static_cast<size_t>(GetWindowTextLengthW(hwnd_)) + 1, L'\0');
+  text.resize(static_cast<size_t>(GetWindowTextW(hwnd_, text.data(), static_cast<int>(text.size()))));
+  return Narrow(text);
+}
+
+void TMainForm::SetCaption(const std::string& caption) {
+  if (hwnd_) SetWindowTextW(hwnd_, Widen(caption).c_str());
+}
+
+// WebViewPort ------------------------------------------------------------------------
+
+void TMainForm::PostWebMessageAsJson(const std::string& json) {
+  TEdgeBrowser* edge = Edge();
+  if (ICoreWebView2* webView = edge ? edge->DefaultInterface() : nullptr)
+    webView->PostWebMessageAsJson(Widen(json).c_str());
+}
+
+void TMainForm::ExecuteScript(const std::string& script) {
+  if (TEdgeBrowser* edge = Edge()) edge->ExecuteScript(script);
+}
+
+double TMainForm::ZoomFactor() const {
+  TEdgeBrowser* edge = Edge();
+  return edge ? edge->ZoomFactor() : 0;
+}
+
+void TMainForm::SetZoomFactor(double factor) {
+  if (TEdgeBrowser* edge = Edge()) edge->SetZoomFactor(factor);
+}
+
+// The program's run -------------------------------------------------------------------
+
+int RunMainForm(const Runtime& runtime) {
+  // The web view's objects live in this thread's single-threaded apartment.
+  const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  InitializeUiQueue();
+  WebView2LoaderDllPath = Widen(runtime.WebView2LoaderDllPath);
+  {
+    TMainForm form(runtime);
+    if (!form.Create()) {
+      if (SUCCEEDED(com)) CoUninitialize();
+      return 1;
+    }
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+  }
+  UnloadWebView2Loader();
+  if (SUCCEEDED(com)) CoUninitialize();
   return 0;
 }
 

@@ -1,8 +1,83 @@
 #pragma once
 
+// The main window: the application's one top-level window. It builds the
+// bridge module and the browser form, reads the window settings of the
+// package, decides the start address and negotiates closing with the page.
+//
+// What the window commands use (all on the user-interface thread):
+//   Handle()                    the window, for any Win32 call
+//   SetVisible(bool)            hide or show it
+//   EnterFullScreen()           borderless and maximized (the caller keeps the
+//                               bridge module's InFullscreen flag)
+//   ExitFullScreen(border)      normal state, then the border style by number
+//   SetBorderStyle(n)           0 none, 1 single, 2 sizeable, 3 dialog,
+//                               4 tool window, 5 sizeable tool window; other
+//                               numbers count as 2
+//   Caption() / SetCaption()    the title bar text, UTF-8
+//   OnShortcut                  keys pressed in the page, offered before the
+//                               page sees them (the main menu's shortcuts)
+
+#include "win32/edge_browser.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "core/bridge/browser_external_module.h"
 #include "core/startup.h"
 
 namespace vtl::win32 {
+
+class TBrowserForm;
+struct BridgeAdapters;
+
+class TMainForm final : public WebViewPort {
+ public:
+  explicit TMainForm(const Runtime& runtime);
+  ~TMainForm() override;
+  TMainForm(const TMainForm&) = delete;
+  TMainForm& operator=(const TMainForm&) = delete;
+
+  // Creates and shows the window; false when it could not be created.
+  bool Create();
+
+  HWND Handle() const { return hwnd_; }
+  void SetVisible(bool visible);
+  void EnterFullScreen();
+  void ExitFullScreen(int borderStyle);
+  void SetBorderStyle(int borderStyle);
+  std::string Caption() const;
+  void SetCaption(const std::string& caption);
+  std::function<bool(const MSG& message)> OnShortcut;
+
+  TBrowserForm* BrowserForm() { return FBrowserForm.get(); }
+  TBrowserExternalModule* BrowserExternalModule() { return FBrowserExternalModule.get(); }
+
+  // WebViewPort, over the browser form's web view.
+  void PostWebMessageAsJson(const std::string& json) override;
+  void ExecuteScript(const std::string& script) override;
+  double ZoomFactor() const override;
+  void SetZoomFactor(double factor) override;
+
+ private:
+  static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+  void FormCreate();
+  bool FormCloseQuery();
+  void FormClose();
+  void EdgeBrowserDocumentTitleChanged(const std::string& ADocumentTitle);
+  void BrowserExternalModuleAppCloseRequest();
+  TEdgeBrowser* Edge() const;
+
+  const Runtime& runtime_;
+  HWND hwnd_ = nullptr;
+  bool FCanClose = false;
+  std::unique_ptr<BridgeAdapters> adapters_;
+  std::unique_ptr<TBrowserForm> FBrowserForm;
+  std::unique_ptr<TBrowserExternalModule> FBrowserExternalModule;
+  // Size limits of the outer window; 0 means none.
+  int maxWidth_ = 0, maxHeight_ = 0, minWidth_ = 0, minHeight_ = 0;
+};
 
 // Creates the main window and runs the message loop until it closes.
 // Returns the process exit code.

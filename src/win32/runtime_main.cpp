@@ -8,6 +8,7 @@
 
 #include "core/startup.h"
 #include "core/themes.h"
+#include "win32/edge_browser.h"
 #include "win32/main_form.h"
 #include "win32/startup_platform.h"
 #include "win32/text.h"
@@ -24,6 +25,7 @@ int ReportUnhandledError(const char* message) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  vtl::win32::MaskFloatingPointExceptions();
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
   InitCommonControlsEx(&controls);
 

@@ -423,9 +423,16 @@ std::string EndToEnd::Settings(const std::string& appId, const std::string& name
 }
 
 fs::path EndToEnd::Package(const std::string& fileName, const std::string& settings, bool withInstaller) {
+  return PackageWithFiles(fileName, settings, {}, withInstaller);
+}
+
+fs::path EndToEnd::PackageWithFiles(const std::string& fileName, const std::string& settings,
+                                    const std::vector<std::pair<std::string, std::string>>& files,
+                                    bool withInstaller) {
   const fs::path project = dir_ / PathFromUtf8("project-" + fileName);
   WriteFile(project / "vtl.ini", settings);
   WriteFile(project / "app" / "index.html", "<!doctype html><title>e2e</title><p>end to end</p>\n");
+  for (const auto& [name, bytes] : files) WriteFile(project / PathFromUtf8(name), bytes);
   pack::PackOptions options;
   options.projectDir = project;
   options.output = dir_ / PathFromUtf8(fileName);
@@ -498,9 +505,25 @@ Environment EndToEnd::FakeEnvironment(Environment more) const {
                   {"VTL_FAKE_SCENARIO", std::nullopt},
                   {"VTL_FAKE_PROCESS", std::nullopt},
                   {"VTL_FAKE_WEBVIEW2_VERSION", std::nullopt},
-                  {"VTL_FAKE_WEBVIEW2_INSTALLED_MARKER", std::nullopt}};
+                  {"VTL_FAKE_WEBVIEW2_INSTALLED_MARKER", std::nullopt},
+                  {"VTL_FAKE_ENVIRONMENT_RESULT", std::nullopt},
+                  // A page that keeps the bridge's default close answer, so
+                  // that closing the main window ends the program.
+                  {"VTL_FAKE_PAGE_ANSWERS_CLOSE", "1"}};
   env.insert(env.end(), more.begin(), more.end());
   return env;
+}
+
+EndToEnd::ScenarioRun EndToEnd::Scenario(const std::string& label, const std::vector<std::string>& commands,
+                                         Environment more) const {
+  const fs::path scenario = dir_ / PathFromUtf8("scenario-" + label + ".txt");
+  std::string text;
+  for (const auto& command : commands) text += command + "\n";
+  WriteFile(scenario, text);
+  ScenarioRun run{Utf8(dir_ / PathFromUtf8("transcript-" + label + ".log")), FakeEnvironment(std::move(more))};
+  run.env.emplace_back("VTL_FAKE_SCENARIO", Utf8(scenario));
+  run.env.emplace_back("VTL_FAKE_LOG", run.log);
+  return run;
 }
 
 }  // namespace vtl::e2e

@@ -155,6 +155,11 @@ class EndToEnd : public ::testing::Test {
   // A package built with the packer from a project holding `settings` and a
   // start page, with the fake loader and, when asked, the test installer.
   fs::path Package(const std::string& fileName, const std::string& settings, bool withInstaller = false);
+  // The same, with more files in the project (path relative to the project
+  // with "/", and bytes): pages under app/, the user script vtl-webviewjs.
+  fs::path PackageWithFiles(const std::string& fileName, const std::string& settings,
+                            const std::vector<std::pair<std::string, std::string>>& files,
+                            bool withInstaller = false);
   // A package whose archive holds exactly `entries` (name, bytes): settings
   // the packer would refuse.
   fs::path PackageWithEntries(const std::string& fileName,
@@ -168,7 +173,22 @@ class EndToEnd : public ::testing::Test {
   // the fake's (and the installer's) lines there.
   std::string LogPath() const { return Utf8(dir_ / "transcript.log"); }
   Transcript ReadTranscript() const { return {fake::ReadTranscript(LogPath())}; }
+  // The page it plays answers the close query as the bridge's default does
+  // (VTL_FAKE_PAGE_ANSWERS_CLOSE), so closing the main window ends the program.
   Environment FakeEnvironment(Environment more = {}) const;
+
+  // A scenario of the fake loader (one command a line) for one program, with
+  // a transcript of its own: FakeEnvironment with `more`, then the scenario
+  // and the transcript. Programs that program starts write to `log`.<pid>.
+  struct ScenarioRun {
+    std::string log;
+    Environment env;
+    Transcript Read() const { return {fake::ReadTranscript(log)}; }
+    // True once the fake wrote scenario-end.
+    bool Ended() const { return !Read().Of("scenario-end").empty(); }
+  };
+  ScenarioRun Scenario(const std::string& label, const std::vector<std::string>& commands,
+                       Environment more = {}) const;
 
   Process Start(const fs::path& exe, const Environment& env, const std::vector<std::string>& arguments = {}) const {
     return Process::Start(exe, arguments, env, dir_);

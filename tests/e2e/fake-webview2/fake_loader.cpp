@@ -10,18 +10,19 @@
 #include <optional>
 #include <string>
 
+#include "fake_loader.h"
 #include "transcript.h"
 #include "win32/text.h"
 
 namespace {
 
 constexpr std::string_view kDefaultVersion = "120.0.2210.91";
-constexpr const char* kWebView2Variables[] = {
-    "WEBVIEW2_USER_DATA_FOLDER",
-    "WEBVIEW2_ADDITIONAL_BROWSER_ARGUMENTS",
-    "WEBVIEW2_BROWSER_EXECUTABLE_FOLDER",
-    "WEBVIEW2_RELEASE_CHANNEL_PREFERENCE",
-};
+
+}  // namespace
+
+namespace fake {
+
+std::string Pid() { return std::to_string(GetCurrentProcessId()); }
 
 std::optional<std::string> EnvironmentValue(const char* name) {
   const std::wstring wideName = vtl::win32::Widen(name);
@@ -37,6 +38,12 @@ std::optional<std::string> EnvironmentValue(const char* name) {
   return vtl::win32::Narrow(value);
 }
 
+}  // namespace fake
+
+namespace {
+
+using fake::EnvironmentValue;
+
 bool FileExists(const std::string& path) {
   return GetFileAttributesW(vtl::win32::Widen(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
@@ -51,12 +58,7 @@ bool FileExists(const std::string& path) {
 // kept in the process environment, as VTL_FAKE_PROCESS=<pid> owner|guest.
 // Child processes inherit it with their parent's pid, which tells them they
 // have not decided yet.
-struct ProcessRole {
-  std::optional<std::string> transcript;
-  std::optional<std::string> scenario;  // the taken file, when this process owns it
-};
-
-ProcessRole DecideRole() {
+fake::ProcessRole DecideRole() {
   const std::string pid = std::to_string(GetCurrentProcessId());
   const auto remembered = EnvironmentValue("VTL_FAKE_PROCESS");
   const bool decided = remembered && remembered->rfind(pid + " ", 0) == 0;
@@ -71,7 +73,7 @@ ProcessRole DecideRole() {
   }
   SetEnvironmentVariableW(L"VTL_FAKE_PROCESS", vtl::win32::Widen(pid + (owner ? " owner" : " guest")).c_str());
 
-  ProcessRole role;
+  fake::ProcessRole role;
   if (owner && hasScenario) role.scenario = *scenario + ".taken";
   const auto log = EnvironmentValue("VTL_FAKE_LOG");
   if (log && !log->empty()) role.transcript = owner || !hasScenario ? *log : *log + "." + pid;
@@ -80,10 +82,18 @@ ProcessRole DecideRole() {
   return role;
 }
 
+}  // namespace
+
+namespace fake {
+
 const ProcessRole& Role() {
   static const ProcessRole role = DecideRole();
   return role;
 }
+
+}  // namespace fake
+
+namespace {
 
 // The runtime the fake reports. VTL_FAKE_WEBVIEW2_VERSION unset or empty: the
 // default version. "none": no runtime, reported the way the real loader does
@@ -111,12 +121,12 @@ STDAPI GetAvailableCoreWebView2BrowserVersionString(PCWSTR /*browserExecutableFo
   if (!versionInfo) return E_POINTER;
   *versionInfo = nullptr;
   const Answer answer = InstalledRuntime();
-  if (const auto& transcript = Role().transcript) {
+  if (const auto& transcript = fake::Role().transcript) {
     // One write, so that the lines of processes checking at the same time
     // do not interleave.
     std::string lines =
         vtl::fake::FormatLine({"check", std::to_string(GetCurrentProcessId()), answer.version.value_or("(none)")});
-    for (const char* name : kWebView2Variables)
+    for (const char* name : fake::kWebView2Variables)
       lines += vtl::fake::FormatLine({"check-env", name, EnvironmentValue(name).value_or("(unset)")});
     vtl::fake::AppendLines(*transcript, lines);
   }
@@ -131,13 +141,3 @@ STDAPI GetAvailableCoreWebView2BrowserVersionString(PCWSTR /*browserExecutableFo
   return S_OK;
 }
 
-STDAPI CreateCoreWebView2EnvironmentWithOptions(PCWSTR /*browserExecutableFolder*/, PCWSTR /*userDataFolder*/,
-                                                ICoreWebView2EnvironmentOptions* /*environmentOptions*/,
-                                                ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* handler) {
-  Role();
-  return handler ? E_NOTIMPL : E_POINTER;
-}
-
-STDAPI CreateCoreWebView2Environment(ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* handler) {
-  return CreateCoreWebView2EnvironmentWithOptions(nullptr, nullptr, nullptr, handler);
-}

@@ -1,0 +1,427 @@
+// The web view host under Wine with the fake loader: the document script and
+// the settings the runtime gives the web view, the start address, the window
+// the settings describe, the caption, closing, new windows, and every rule by
+// which file: requests are answered from the package.
+
+#include "e2e_fixture.h"
+
+#include <bcrypt.h>
+
+#include <algorithm>
+#include <cctype>
+#include <fstream>
+#include <map>
+#include <set>
+#include "win32/text.h"
+
+namespace vtl::e2e {
+namespace {
+
+using Files = std::vector<std::pair<std::string, std::string>>;
+
+constexpr char kDragOver[] = "window.addEventListener(\"dragover\", function(e){e.preventDefault();},false);";
+constexpr char kDrop[] = "window.addEventListener(\"drop\", function(e){e.preventDefault();}, false);";
+constexpr char kCloseQuery[] = "vtl.events.onCloseQuery();";
+
+class WebViewHost : public EndToEnd {};
+
+// What the runtime carries as its bridge script, as stored.
+std::string BridgeScriptOfRuntime() {
+  const HMODULE image = LoadLibraryExW(RuntimeExe().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  if (!image) return {};
+  std::string text;
+  if (const HRSRC info = FindResourceW(image, L"VTL_EXTERNAL_JAVASCRIPT", MAKEINTRESOURCEW(10))) {
+    const HGLOBAL data = LoadResource(image, info);
+    text.assign(static_cast<const char*>(LockResource(data)), SizeofResource(image, info));
+  }
+  FreeLibrary(image);
+  return text;
+}
+
+std::string Sha256Hex(std::string_view bytes) {
+  unsigned char digest[32] = {};
+  BCRYPT_ALG_HANDLE algorithm = nullptr;
+  if (BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0) == 0) {
+    BCryptHash(algorithm, nullptr, 0, reinterpret_cast<PUCHAR>(const_cast<char*>(bytes.data())),
+               static_cast<ULONG>(bytes.size()), digest, sizeof digest);
+    BCryptCloseAlgorithmProvider(algorithm, 0);
+  }
+  std::string hex;
+  for (const unsigned char b : digest) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    hex += kHex[b >> 4];
+    hex += kHex[b & 15];
+  }
+  return hex;
+}
+
+// The fields after the kind of every line of that kind.
+std::vector<std::vector<std::string>> Fields(const Transcript& t, std::string_view kind) {
+  std::vector<std::vector<std::string>> out;
+  for (const auto& line : t.Of(kind)) out.emplace_back(line.begin() + 1, line.end());
+  return out;
+}
+
+std::string Caption(HWND window) {
+  wchar_t text[512] = {};
+  GetWindowTextW(window, text, static_cast<int>(std::size(text)));
+  return win32::Narrow(text);
+}
+
+TEST_F(WebViewHost, InjectsOneDocumentScriptAndAppliesTheSettings) {
+  const std::string bridge = BridgeScriptOfRuntime();
+  ASSERT_FALSE(bridge.empty());
+  const std::string bridgeText = bridge.rfind("\xEF\xBB\xBF", 0) == 0 ? bridge.substr(3) : bridge;
+  const std::string base = "\r" + bridgeText + "\r" + kDragOver + "\r" + kDrop;
+  struct Case {
+    const char* label;
+    std::string settings;
+    std::optional<std::string> userScript;
+    std::string script;
+    const char *zoom, *devTools, *contextMenus;
+  };
+  const Case cases[] = {
+      {"plain", "", std::nullopt, base, "0", "0", "0"},
+      {"blank", "AllowZoom=1\r\nAllowDebug=1\r\nAllowContextMenu=1\r\n", " \r\n\t \r\n", base, "1", "1", "1"},
+      {"user", "AllowZoom=1\r\n", "  window.fromUser = vtl;\r\n", base + "\r  window.fromUser = vtl;\r\n", "1", "0",
+       "0"},
+  };
+  struct Run {
+    const Case& c;
+    ScenarioRun scenario;
+    Process process;
+  };
+  std::vector<Run> runs;
+  for (const auto& c : cases) {
+    const std::string id = NewAppId(c.label);
+    Files files;
+    if (c.userScript) files.emplace_back("vtl-webviewjs", *c.userScript);
+    const auto exe = PackageWithFiles(std::string(c.label) + ".exe", Settings(id, "Scripted", c.settings), files);
+    auto scenario = Scenario(c.label, {});
+    runs.push_back({c, scenario, Start(exe, scenario.env)});
+  }
+  for (auto& run : runs) {
+    ASSERT_TRUE(WaitUntil([&] { return run.scenario.Ended(); })) << run.c.label;
+    const auto t = run.scenario.Read();
+    EXPECT_EQ(Fields(t, "document-script"), (std::vector<std::vector<std::string>>{{run.c.script}})) << run.c.label;
+    EXPECT_EQ(Fields(t, "setting"), (std::vector<std::vector<std::string>>{
+                                        {"IsScriptEnabled", "1"},
+                                        {"IsStatusBarEnabled", "0"},
+                                        {"IsWebMessageEnabled", "1"},
+                                        {"IsBuiltInErrorPageEnabled", "1"},
+                                        {"IsZoomControlEnabled", run.c.zoom},
+                                        {"AreDevToolsEnabled", run.c.devTools},
+                                        {"AreDefaultContextMenusEnabled", run.c.contextMenus},
+                                    }))
+        << run.c.label;
+    EXPECT_EQ(Fields(t, "filter"), (std::vector<std::vector<std::string>>{{"*", "0"}})) << run.c.label;
+    EXPECT_EQ(Fields(t, "navigate"), (std::vector<std::vector<std::string>>{{"file:///index.html"}})) << run.c.label;
+  }
+}
+
+TEST_F(WebViewHost, AnswersFileRequestsFromThePackageBesideTheProgramAndAbsolutePaths) {
+  std::string binary;
+  for (int i = 0; i < 4000; ++i) binary += static_cast<char>((i * 7919 + (i >> 3) * 31) & 0xFF);
+  const std::string id = NewAppId("serve");
+  const Files files = {
+      {"app/js/app.js", "console.log('app');\n"},
+      {"app/my page.html", "<p>spaced</p>"},
+      {"app/app.html", "<p>lower case</p>"},
+      {"app/css/site.css", "body { margin: 0 }"},
+      {"app/pic.png", "\x89PNG\r\n\x1a\n not really"},
+      {"app/caf\xC3\xA9.html", "<p>accent</p>"},
+      {"app/broken.bin", binary},
+      {"vtl-webviewjs", "window.user = 1;"},
+  };
+  const auto exe = PackageWithFiles("serve.exe", Settings(id, "Served"), files);
+  {
+    // Damage the data of one entry, past its local header.
+    std::string bytes = ReadFile(exe);
+    const size_t at = bytes.find("app/broken.bin");
+    ASSERT_NE(at, std::string::npos);
+    bytes[at + 200] = static_cast<char>(bytes[at + 200] ^ 0x5A);
+    std::ofstream(exe, std::ios::binary | std::ios::trunc).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  }
+  std::ofstream(dir_ / "extra.css", std::ios::binary) << "p { color: red }";
+  fs::create_directories(dir_ / "outside");
+  std::ofstream(dir_ / "outside" / "abs.txt", std::ios::binary) << "absolute";
+  const std::string absolute = "file:///" + Utf8(dir_ / "outside" / "abs.txt");
+
+  struct Case {
+    std::string url;
+    std::optional<std::string> body;  // nothing: the request stays unanswered
+    std::string contentType = {};
+    std::string status = "200";
+  };
+  const std::string index = "<!doctype html><title>e2e</title><p>end to end</p>\n";
+  const Case cases[] = {
+      {"file:///index.html", index, "text/html"},
+      {"file:///js/app.js?v=3", "console.log('app');\n", "application/javascript"},
+      {"file:///my%20page.html", "<p>spaced</p>", "text/html"},
+      {"file:///APP.HTML", "<p>lower case</p>", "text/html"},
+      {"file:///css/site.css", "body { margin: 0 }", "text/css"},
+      {"file:///pic.png", "\x89PNG\r\n\x1a\n not really", "image/*"},
+      {"file:///extra.css", "p { color: red }", "text/css"},
+      {absolute, "absolute", "text/plain"},
+      {"file:///caf%C3%A9.html", std::nullopt},
+      {"file:///vtl.ini", std::nullopt},
+      {"file:///vtl-webviewjs", std::nullopt},
+      {"file:///missing.html", std::nullopt},
+      {"https://example.com/js/app.js", std::nullopt},
+  };
+  std::vector<std::string> commands;
+  for (const auto& c : cases) commands.push_back("request " + c.url);
+  commands.push_back("request file:///broken.bin");
+  commands.push_back("message {\"id\":10001,\"uuid\":\"u1\",\"data\":{}}");
+  commands.push_back("permission camera");
+  commands.push_back("permission geolocation");
+  const auto scenario = Scenario("serve", commands);
+  const Process p = Start(exe, scenario.env);
+  ASSERT_TRUE(WaitUntil([&] { return scenario.Ended(); }));
+  const auto t = scenario.Read();
+
+  std::map<std::string, std::vector<std::string>> responses;
+  for (const auto& line : Fields(t, "response")) responses[line[0]] = line;
+  std::set<std::string> unanswered;
+  for (const auto& line : Fields(t, "unanswered")) unanswered.insert(line[0]);
+  for (const auto& c : cases) {
+    if (!c.body) {
+      EXPECT_TRUE(unanswered.count(c.url)) << c.url;
+      EXPECT_FALSE(responses.count(c.url)) << c.url;
+      continue;
+    }
+    ASSERT_TRUE(responses.count(c.url)) << c.url;
+    auto got = responses[c.url];
+    // The system's associations may name an image type its own way; the
+    // charset follows whatever type it is.
+    const std::string imageHeader = "Content-Type: image/";
+    if (c.contentType == "image/*" && got.size() > 3 && got[3].rfind(imageHeader, 0) == 0 &&
+        got[3].ends_with("; charset=utf-8"))
+      got[3] = "Content-Type: image/*; charset=utf-8";
+    EXPECT_EQ(got, (std::vector<std::string>{c.url, c.status, "OK", "Content-Type: " + c.contentType + "; charset=utf-8",
+                                             std::to_string(c.body->size()), Sha256Hex(*c.body)}))
+        << c.url;
+  }
+  // A damaged entry is an error, never an empty or broken success.
+  ASSERT_TRUE(responses.count("file:///broken.bin"));
+  EXPECT_EQ(responses["file:///broken.bin"][1], "500");
+  EXPECT_EQ(responses["file:///broken.bin"][3], "Content-Type: text/plain; charset=utf-8");
+
+  EXPECT_EQ(Fields(t, "post"),
+            (std::vector<std::vector<std::string>>{{R"({"uuid": "u1", "success": true, "result": "2023.1"})"}}));
+  EXPECT_EQ(Fields(t, "permission"),
+            (std::vector<std::vector<std::string>>{{"camera", "allow"}, {"geolocation", "allow"}}));
+}
+
+TEST_F(WebViewHost, OpensTheStartPageOrTheAddressOfASecondInstance) {
+  struct Case {
+    const char* label;
+    std::string settings;
+    bool idFirst;
+    bool upperId;
+    std::vector<std::string> more;
+    std::string address;
+  };
+  const Case cases[] = {
+      {"index", "", false, false, {}, "file:///index.html"},
+      {"indexhtml", "IndexHtml=start.html\r\n", false, false, {}, "file:///start.html"},
+      {"relaunch", "", true, false, {"file:///help.html"}, "file:///help.html"},
+      {"idonly", "", true, false, {}, "file:///index.html"},
+      {"othercase", "", true, true, {"file:///help.html"}, "file:///index.html"},
+  };
+  struct Run {
+    const Case& c;
+    ScenarioRun scenario;
+    Process process;
+  };
+  std::vector<Run> runs;
+  for (const auto& c : cases) {
+    const std::string id = NewAppId(c.label);
+    std::vector<std::string> args;
+    if (c.idFirst) {
+      std::string first = id;
+      if (c.upperId) std::transform(first.begin(), first.end(), first.begin(), [](unsigned char ch) { return std::toupper(ch); });
+      args.push_back(first);
+    }
+    args.insert(args.end(), c.more.begin(), c.more.end());
+    auto scenario = Scenario(c.label, {});
+    const auto exe = Package(std::string(c.label) + ".exe", Settings(id, "Start", c.settings));
+    runs.push_back({c, scenario, Start(exe, scenario.env, args)});
+  }
+  for (auto& run : runs) {
+    ASSERT_TRUE(WaitUntil([&] { return run.scenario.Ended(); })) << run.c.label;
+    EXPECT_EQ(Fields(run.scenario.Read(), "navigate"), (std::vector<std::vector<std::string>>{{run.c.address}}))
+        << run.c.label;
+  }
+}
+
+TEST_F(WebViewHost, WindowTakesItsGeometryBorderStateAndOrderFromTheSettings) {
+  const int screenW = GetSystemMetrics(SM_CXSCREEN), screenH = GetSystemMetrics(SM_CYSCREEN);
+  struct Expected {
+    int width = 800, height = 600;
+    bool centred = true, caption = true, sizeable = true, maximized = false, topmost = false, dialogFrame = false;
+  };
+  struct Case {
+    const char* label;
+    std::string settings;
+    Expected expected;
+  };
+  const Case cases[] = {
+      {"defaults", "", {}},
+      {"maxwidth", "Width=1280\r\nHeight=500\r\nMaxWidth=1024\r\n", {.width = 1024, .height = 500}},
+      {"minheight", "Height=300\r\nMinHeight=400\r\n", {.height = 400}},
+      {"fullscreen", "WindowStyle=1\r\nWindowBorder=3\r\nWindowState=0\r\n",
+       {.width = screenW, .height = screenH, .centred = false, .caption = false, .sizeable = false, .maximized = true}},
+      {"maximized", "WindowState=1\r\n", {.centred = false, .maximized = true}},
+      {"state2", "WindowState=2\r\n", {}},
+      {"single", "WindowBorder=1\r\n", {.sizeable = false}},
+      {"dialog", "WindowBorder=3\r\n", {.sizeable = false, .dialogFrame = true}},
+      {"topmost", "WindowOrder=1\r\n", {.topmost = true}},
+  };
+  struct Run {
+    const Case& c;
+    Process process;
+  };
+  std::vector<Run> runs;
+  for (const auto& c : cases) {
+    const std::string id = NewAppId(c.label);
+    runs.push_back({c, Start(Package(std::string(c.label) + ".exe", Settings(id, "Geometry", c.settings)),
+                             FakeEnvironment())});
+  }
+  for (auto& run : runs) {
+    const auto main = WaitForMainWindow(run.process, "Geometry");
+    ASSERT_TRUE(main) << run.c.label;
+    const HWND w = main->handle;
+    const Expected& e = run.c.expected;
+    const auto style = static_cast<DWORD>(GetWindowLongPtrW(w, GWL_STYLE));
+    const auto exStyle = static_cast<DWORD>(GetWindowLongPtrW(w, GWL_EXSTYLE));
+    EXPECT_EQ((style & WS_CAPTION) == WS_CAPTION, e.caption) << run.c.label;
+    EXPECT_EQ((style & WS_THICKFRAME) != 0, e.sizeable) << run.c.label;
+    EXPECT_EQ(IsZoomed(w) != FALSE, e.maximized) << run.c.label;
+    EXPECT_EQ((exStyle & WS_EX_TOPMOST) != 0, e.topmost) << run.c.label;
+    EXPECT_EQ((exStyle & WS_EX_DLGMODALFRAME) != 0, e.dialogFrame) << run.c.label;
+    if (!e.maximized) {
+      RECT r{};
+      GetWindowRect(w, &r);
+      EXPECT_EQ(r.right - r.left, e.width) << run.c.label;
+      EXPECT_EQ(r.bottom - r.top, e.height) << run.c.label;
+      if (e.centred) {
+        EXPECT_EQ(r.left, (screenW - e.width) / 2) << run.c.label;
+        EXPECT_EQ(r.top, (screenH - e.height) / 2) << run.c.label;
+      }
+    } else if (!e.caption) {
+      RECT r{};
+      GetWindowRect(w, &r);
+      EXPECT_EQ(r.right - r.left, e.width) << run.c.label;
+      EXPECT_EQ(r.bottom - r.top, e.height) << run.c.label;
+    }
+    uidriver::Close(w);
+    EXPECT_EQ(run.process.WaitForExit(), 0u) << run.c.label;
+  }
+}
+
+TEST_F(WebViewHost, CaptionFollowsThePageTitleOnlyWhenAsked) {
+  struct Case {
+    const char* label;
+    std::string settings;
+    std::string caption;
+  };
+  const Case cases[] = {
+      {"dynamic", "DynamicAppTitle=1\r\n", "Page Title"},
+      {"fixed", "", "Titled"},
+      {"off", "DynamicAppTitle=0\r\n", "Titled"},
+  };
+  struct Run {
+    const Case& c;
+    ScenarioRun scenario;
+    Process process;
+  };
+  std::vector<Run> runs;
+  for (const auto& c : cases) {
+    auto scenario = Scenario(c.label, {"title Page Title"});
+    runs.push_back({c, scenario, Start(Package(std::string(c.label) + ".exe", Settings(NewAppId(c.label), "Titled", c.settings)), scenario.env)});
+  }
+  for (auto& run : runs) {
+    const auto main = WaitForWindowOf(run.process, uidriver::WindowQuery());
+    ASSERT_TRUE(main) << run.c.label;
+    ASSERT_TRUE(WaitUntil([&] { return run.scenario.Ended(); })) << run.c.label;
+    EXPECT_EQ(Caption(main->handle), run.c.caption) << run.c.label;
+  }
+}
+
+TEST_F(WebViewHost, ClosingIsNegotiatedWithThePage) {
+  const std::string close = std::string("message {\"id\":50001,\"uuid\":\"c1\",\"data\":{}}");
+  // The page asks first and then closes: the first close is refused and the
+  // page told; its close request ends the program with 0.
+  const std::string askId = NewAppId("ask");
+  const auto ask = Scenario("ask", {"close", std::string("await-execute ") + kCloseQuery, "wait 300", close},
+                            {{"VTL_FAKE_PAGE_ANSWERS_CLOSE", std::nullopt}});
+  const Process asking = Start(Package("ask.exe", Settings(askId, "Closing")), ask.env);
+  // A page that never answers keeps the window.
+  const auto deaf = Scenario("deaf", {"close", "close"}, {{"VTL_FAKE_PAGE_ANSWERS_CLOSE", std::nullopt}});
+  const Process keeping = Start(Package("deaf.exe", Settings(NewAppId("deaf"), "Closing")), deaf.env);
+  // Without a web view nobody can answer: the window closes at once.
+  const Process noWebView = Start(Package("none.exe", Settings(NewAppId("none"), "Closing")),
+                                  FakeEnvironment({{"VTL_FAKE_ENVIRONMENT_RESULT", "0x80004005"},
+                                                   {"VTL_FAKE_PAGE_ANSWERS_CLOSE", std::nullopt}}));
+
+  EXPECT_EQ(asking.WaitForExit(), 0u);
+  const auto a = ask.Read();
+  EXPECT_EQ(Fields(a, "close"), (std::vector<std::vector<std::string>>{{"refused"}}));
+  // Told at the refused close and once more at the close it allowed.
+  EXPECT_EQ(Fields(a, "execute"), (std::vector<std::vector<std::string>>{{kCloseQuery}, {kCloseQuery}}));
+  EXPECT_TRUE(a.Of("post").empty());  // app.close has no reply
+  EXPECT_EQ(a.Of("controller-close").size(), 1u);
+
+  ASSERT_TRUE(WaitUntil([&] { return deaf.Ended(); }));
+  EXPECT_EQ(Fields(deaf.Read(), "close"), (std::vector<std::vector<std::string>>{{"refused"}, {"refused"}}));
+  EXPECT_TRUE(keeping.Running());
+
+  const auto main = WaitForMainWindow(noWebView, "Closing");
+  ASSERT_TRUE(main);
+  uidriver::Close(main->handle);
+  EXPECT_EQ(noWebView.WaitForExit(), 0u);
+}
+
+TEST_F(WebViewHost, FileLinksInANewWindowStartASecondProcess) {
+  const std::string id = NewAppId("links");
+  const auto scenario =
+      Scenario("links", {"newwindow file:///help.html", "newwindow https://example.com/page", "newwindow FILE:///x.html"});
+  const Process p = Start(Package("links.exe", Settings(id, "Links")), scenario.env);
+  ASSERT_TRUE(WaitUntil([&] { return scenario.Ended(); }));
+  EXPECT_EQ(Fields(scenario.Read(), "newwindow"), (std::vector<std::vector<std::string>>{
+                                                      {"file:///help.html", "handled"},
+                                                      {"https://example.com/page", "unhandled"},
+                                                      {"FILE:///x.html", "handled"},
+                                                  }));
+
+  // Each file: link started one more process, with the ID and the address,
+  // both quoted; it opens that address.
+  std::map<std::string, std::string> started;  // address -> command line
+  auto children = [&] {
+    started.clear();
+    for (const auto& name : Listing(dir_)) {
+      if (name.rfind("transcript-links.log.", 0) != 0) continue;
+      const Transcript t{fake::ReadTranscript(Utf8(dir_ / PathFromUtf8(name)))};
+      const auto processLines = t.Of("process");
+      const auto navigations = t.Of("navigate");
+      if (!processLines.empty() && processLines[0].size() >= 3 && !navigations.empty())
+        started[navigations[0][1]] = processLines[0][2];
+    }
+    return started.size() >= 2;
+  };
+  ASSERT_TRUE(WaitUntil(children));
+  Sleep(500);
+  children();
+  ASSERT_EQ(started.size(), 2u);
+  for (const std::string address : {"file:///help.html", "FILE:///x.html"}) {
+    ASSERT_TRUE(started.count(address)) << address;
+    const std::string& commandLine = started[address];
+    const std::string tail = "\"" + id + "\" \"" + address + "\"";
+    EXPECT_TRUE(commandLine.size() >= tail.size() && commandLine.substr(commandLine.size() - tail.size()) == tail)
+        << commandLine;
+  }
+}
+
+}  // namespace
+}  // namespace vtl::e2e
