@@ -43,7 +43,7 @@ int Clamp(int value, int minimum, int maximum) {
 
 }  // namespace
 
-TMainForm::TMainForm(const Runtime& runtime) : runtime_(runtime) {}
+TMainForm::TMainForm(const Runtime& runtime, StyleManager& styles) : runtime_(runtime), styles_(styles) {}
 
 TMainForm::~TMainForm() {
   if (hwnd_) {
@@ -105,8 +105,14 @@ bool TMainForm::Create() {
 
 void TMainForm::FormCreate() {
   FCanClose = false;
-  adapters_ = CreateBridgeServices(*this);
+  adapters_ = CreateBridgeServices(*this, styles_);
   FBrowserExternalModule = std::make_unique<TBrowserExternalModule>(adapters_->services);
+  ConnectBridgeModule(*adapters_, *FBrowserExternalModule);
+  // Keys pressed in the page reach the main menu's access keys first.
+  OnShortcut = [this](const MSG& message) {
+    return adapters_ && adapters_->externalForm &&
+           adapters_->externalForm->TranslateShortcut(message.message, message.wParam, message.lParam);
+  };
   FBrowserExternalModule->ExeZip = const_cast<RuntimeZip*>(&runtime_.RuntimeZip);
 
   FBrowserForm = std::make_unique<TBrowserForm>();
@@ -165,6 +171,12 @@ bool TMainForm::FormCloseQuery() {
 }
 
 void TMainForm::FormClose() {
+  // The menus and the tray icon raise page events through the module: they
+  // go first. Toast clicks are dropped from here on.
+  if (adapters_) {
+    adapters_->externalForm.reset();
+    adapters_->notifications.SetClickHandler({});
+  }
   FBrowserExternalModule.reset();
   FBrowserForm.reset();
   adapters_.reset();
@@ -208,6 +220,10 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       return 0;
     case WM_SYSCOMMAND:
       if (TEdgeBrowser* edge = Edge()) edge->SysCommand(wParam);
+      break;
+    case WM_MENUCOMMAND:
+      if (adapters_ && adapters_->externalForm && adapters_->externalForm->HandleMenuCommand(message, wParam, lParam))
+        return 0;
       break;
     case WM_GETMINMAXINFO: {
       auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
@@ -294,13 +310,13 @@ void TMainForm::SetZoomFactor(double factor) {
 
 // The program's run -------------------------------------------------------------------
 
-int RunMainForm(const Runtime& runtime) {
+int RunMainForm(const Runtime& runtime, StyleManager& styles) {
   // The web view's objects live in this thread's single-threaded apartment.
   const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   InitializeUiQueue();
   WebView2LoaderDllPath = Widen(runtime.WebView2LoaderDllPath);
   {
-    TMainForm form(runtime);
+    TMainForm form(runtime, styles);
     if (!form.Create()) {
       if (SUCCEEDED(com)) CoUninitialize();
       return 1;

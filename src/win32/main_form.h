@@ -26,14 +26,18 @@
 #include "core/bridge/browser_external_module.h"
 #include "core/startup.h"
 
+namespace vtl {
+class StyleManager;
+}
+
 namespace vtl::win32 {
 
 class TBrowserForm;
-struct BridgeAdapters;
+struct BridgeServiceSet;
 
 class TMainForm final : public WebViewPort {
  public:
-  explicit TMainForm(const Runtime& runtime);
+  TMainForm(const Runtime& runtime, StyleManager& styles);
   ~TMainForm() override;
   TMainForm(const TMainForm&) = delete;
   TMainForm& operator=(const TMainForm&) = delete;
@@ -72,7 +76,8 @@ class TMainForm final : public WebViewPort {
   const Runtime& runtime_;
   HWND hwnd_ = nullptr;
   bool FCanClose = false;
-  std::unique_ptr<BridgeAdapters> adapters_;
+  StyleManager& styles_;
+  std::unique_ptr<BridgeServiceSet> adapters_;
   std::unique_ptr<TBrowserForm> FBrowserForm;
   std::unique_ptr<TBrowserExternalModule> FBrowserExternalModule;
   // Size limits of the outer window; 0 means none.
@@ -81,6 +86,6 @@ class TMainForm final : public WebViewPort {
 
 // Creates the main window and runs the message loop until it closes.
 // Returns the process exit code.
-int RunMainForm(const Runtime& runtime);
+int RunMainForm(const Runtime& runtime, StyleManager& styles);
 
 }  // namespace vtl::win32

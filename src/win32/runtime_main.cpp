@@ -29,8 +29,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
   InitCommonControlsEx(&controls);
 
-  // Process-wide for the life of the process: every later Part reads the
-  // package through them.
+  // Process-wide for the life of the process: the main window, the web view
+  // and the bridge read the package through them.
   static vtl::Runtime runtime;
   static vtl::StyleManager styles;
   try {
@@ -40,5 +40,5 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   } catch (const std::exception& e) {
     return ReportUnhandledError(e.what());
   }
-  return vtl::win32::RunMainForm(runtime);
+  return vtl::win32::RunMainForm(runtime, styles);
 }
