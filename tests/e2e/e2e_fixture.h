@@ -35,6 +35,8 @@ inline constexpr Milliseconds kTimeout{60000};
 fs::path RuntimeExe();
 fs::path FakeLoaderDll();
 fs::path TestInstallerExe();
+// A project folder of examples/, such as "showcase".
+fs::path ExampleDir(std::string_view name);
 // SHGetFolderPathW(CSIDL_LOCAL_APPDATA): where the runtime puts its data folders.
 fs::path LocalAppDataDir();
 
