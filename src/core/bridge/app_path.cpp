@@ -15,9 +15,12 @@ bool HasUncPrefix(std::string_view path) {
 
 }  // namespace
 
+bool HasDrivePart(std::string_view path) {
+  return (path.size() >= 2 && IsAsciiLetter(path[0]) && path[1] == ':') || HasUncPrefix(path);
+}
+
 std::string ResolveAppPath(std::string_view path, std::string_view appDir) {
-  const bool hasDrive = (path.size() >= 2 && IsAsciiLetter(path[0]) && path[1] == ':') || HasUncPrefix(path);
-  if (hasDrive) return std::string(path);
+  if (HasDrivePart(path)) return std::string(path);
   std::string resolved(appDir);
   resolved.reserve(appDir.size() + path.size());
   for (const char c : path) resolved += c == '/' ? '\\' : c;

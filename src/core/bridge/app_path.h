@@ -13,6 +13,9 @@ namespace vtl {
 // added or removed.
 std::string ResolveAppPath(std::string_view path, std::string_view appDir);
 
+// Whether ResolveAppPath uses `path` as it is, without the executable's folder.
+bool HasDrivePart(std::string_view path);
+
 // The folder part of a path, up to and including its last "\" or "/" (or the
 // drive's colon); empty when there is none.
 std::string ExtractFilePath(std::string_view path);

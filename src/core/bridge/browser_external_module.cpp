@@ -26,6 +26,15 @@ const std::string& ScalarTextRef(const JsonValue& message, std::string_view key,
   return copy;
 }
 
+// Printable ASCII that the JSON string writer copies unchanged: every uuid the
+// bridge script makes is such text, and it skips the writer's UTF-16 pass.
+bool CopiesUnescaped(std::string_view text) {
+  for (const char c : text) {
+    if (c < 0x20 || c > 0x7E || c == '"' || c == '\\' || c == '/') return false;
+  }
+  return true;
+}
+
 std::string ClickScript(std::string_view handler, long long itemId) {
   return "vtl.events." + std::string(handler) + "(\"" + std::to_string(itemId) + "\");";
 }
@@ -58,17 +67,36 @@ void TBrowserExternalModule::EdgeBrowserWebMessageReceived(std::string_view json
 
 void TBrowserExternalModule::SendResponse(std::string_view uuid, std::string_view result, bool success) {
   if (services_.webView == nullptr) return;
+  // One buffer serves every reply, so a reply costs no allocation; a reply
+  // sent while another is being posted (a modal loop inside the web view)
+  // gets a buffer of its own.
+  std::string local;
+  const bool nested = replyBusy_;
+  std::string& reply = nested ? local : replyBuffer_;
+  replyBusy_ = true;
+  reply.clear();
+  reply += "{\"uuid\": ";
   // The uuid is written as a JSON string, so that no uuid can break the reply;
   // an ordinary one comes out exactly as it went in.
-  std::string reply;
-  reply.reserve(uuid.size() + result.size() + 48);
-  reply += "{\"uuid\": ";
-  reply += TStrUtils::StringToJsonString(uuid);
+  if (CopiesUnescaped(uuid)) {
+    reply += '"';
+    reply += uuid;
+    reply += '"';
+  } else {
+    reply += TStrUtils::StringToJsonString(uuid);
+  }
   reply += ", \"success\": ";
   reply += success ? "true" : "false";
   reply += ", \"result\": ";
   reply += result;
   reply += '}';
+  struct Release {
+    bool& busy;
+    bool nested;
+    ~Release() {
+      if (!nested) busy = false;
+    }
+  } release{replyBusy_, nested};
   services_.webView->PostWebMessageAsJson(reply);
 }
 

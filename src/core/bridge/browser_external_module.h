@@ -105,6 +105,8 @@ class TBrowserExternalModule {
 
  private:
   BridgeServices services_;
+  std::string replyBuffer_;
+  bool replyBusy_ = false;
   std::shared_ptr<const int> lifetime_ = std::make_shared<const int>(0);
 };
 

@@ -45,7 +45,8 @@ std::string TextFileBytes(std::string_view contents) {
 bool ReadAppPath(TBrowserExternalModule& module, const std::string& uuid, const JsonValue& data,
                  std::string_view key, std::string_view missing, std::string& path) {
   if (!ReadRequiredArg(module, uuid, data, key, missing, path)) return false;
-  path = ResolveAppPath(path, module.services().environment->ExecutableDir());
+  // The executable's folder is only asked for when the path needs it.
+  if (!HasDrivePart(path)) path = ResolveAppPath(path, module.services().environment->ExecutableDir());
   return true;
 }
 
