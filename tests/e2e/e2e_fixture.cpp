@@ -135,6 +135,7 @@ fs::path PathFromUtf8(std::string_view s) { return fs::path(std::u8string(s.begi
 fs::path RuntimeExe() { return BuildPath(VTL_E2E_RUNTIME); }
 fs::path FakeLoaderDll() { return BuildPath(VTL_E2E_FAKE_LOADER); }
 fs::path TestInstallerExe() { return BuildPath(VTL_E2E_TEST_INSTALLER); }
+fs::path TestChildExe() { return BuildPath(VTL_E2E_TEST_CHILD); }
 
 fs::path LocalAppDataDir() {
   wchar_t path[MAX_PATH];
