@@ -7,6 +7,7 @@
 #include "e2e_fixture.h"
 
 #include <fstream>
+#include <functional>
 #include <map>
 
 #include "win32/text.h"
@@ -258,13 +259,23 @@ TEST_F(BridgeCommands, ShellRegistryAndNotificationRepliesAndALongCommandHoldsUp
   for (const auto& c : cases) commands.push_back(c.message);
   const auto scenario = Scenario("shell", commands);
   const Process p = Start(Package("shell.exe", Settings(NewAppId("shell"), "Shell")), scenario.env);
+  const std::function<bool()> longReplied = [&] { return Replies::Of(scenario.Read()).Has("s-long"); };
+  // Whatever happens, the command is let go before the test's folder goes.
+  struct Release {
+    const fs::path& gate;
+    const std::function<bool()>& ended;
+    ~Release() {
+      std::ofstream(gate) << "go";
+      WaitUntil(ended, Milliseconds(5000));
+    }
+  } release{gate, longReplied};
   // A window held up by the command would answer nothing more, and the
   // command would never end.
   ASSERT_TRUE(WaitUntil([&] { return Replies::Of(scenario.Read()).byUuid.size() == std::size(cases) - 1; },
                         Milliseconds(20000)));
-  EXPECT_FALSE(Replies::Of(scenario.Read()).Has("s-long"));
+  EXPECT_FALSE(longReplied());
   std::ofstream(gate) << "go";
-  ASSERT_TRUE(WaitUntil([&] { return Replies::Of(scenario.Read()).Has("s-long"); }));
+  ASSERT_TRUE(WaitUntil(longReplied));
   const Replies replies = Replies::Of(scenario.Read());
   for (const auto& c : cases) {
     ASSERT_TRUE(replies.Has(c.uuid)) << c.uuid;
