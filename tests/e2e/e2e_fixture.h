@@ -35,7 +35,8 @@ inline constexpr Milliseconds kTimeout{60000};
 fs::path RuntimeExe();
 fs::path FakeLoaderDll();
 fs::path TestInstallerExe();
-// The Win32 tests' child program: writes given bytes, sleeps (tests/win32/helpers).
+// The Win32 tests' child program (tests/win32/helpers): writes given bytes,
+// sleeps, waits for a file.
 fs::path TestChildExe();
 // SHGetFolderPathW(CSIDL_LOCAL_APPDATA): where the runtime puts its data folders.
 fs::path LocalAppDataDir();

@@ -39,8 +39,7 @@ int main(int argc, char** argv) {
     if (command == "write") {
       if (!WriteHex(argv[i + 1])) return 2;
     } else if (command == "waitfor") {
-      const std::wstring path(argv[i + 1], argv[i + 1] + std::strlen(argv[i + 1]));  // ASCII paths
-      for (int waited = 0; waited < 30000 && GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES; waited += 20)
+      for (int waited = 0; waited < 30000 && GetFileAttributesA(argv[i + 1]) == INVALID_FILE_ATTRIBUTES; waited += 20)
         Sleep(20);
     } else if (command == "sleep") {
       Sleep(static_cast<DWORD>(std::strtoul(argv[i + 1], nullptr, 10)));
