@@ -136,6 +136,7 @@ fs::path RuntimeExe() { return BuildPath(VTL_E2E_RUNTIME); }
 fs::path FakeLoaderDll() { return BuildPath(VTL_E2E_FAKE_LOADER); }
 fs::path TestInstallerExe() { return BuildPath(VTL_E2E_TEST_INSTALLER); }
 fs::path ExampleDir(std::string_view name) { return BuildPath((VTL_E2E_EXAMPLES "/" + std::string(name)).c_str()); }
+fs::path TestChildExe() { return BuildPath(VTL_E2E_TEST_CHILD); }
 
 fs::path LocalAppDataDir() {
   wchar_t path[MAX_PATH];

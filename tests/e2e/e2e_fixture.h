@@ -37,6 +37,9 @@ fs::path FakeLoaderDll();
 fs::path TestInstallerExe();
 // A project folder of examples/, such as "showcase".
 fs::path ExampleDir(std::string_view name);
+// The Win32 tests' child program (tests/win32/helpers): writes given bytes,
+// sleeps, waits for a file.
+fs::path TestChildExe();
 // SHGetFolderPathW(CSIDL_LOCAL_APPDATA): where the runtime puts its data folders.
 fs::path LocalAppDataDir();
 

@@ -2,6 +2,7 @@
 //
 //   write HEX   writes the bytes to standard output exactly as given
 //   sleep MS    sleeps
+//   waitfor PATH  waits until the file exists (at most 30 seconds)
 //
 // Exit code 0, or 2 for a command it does not know.
 #include <windows.h>
@@ -37,6 +38,9 @@ int main(int argc, char** argv) {
     const std::string command = argv[i];
     if (command == "write") {
       if (!WriteHex(argv[i + 1])) return 2;
+    } else if (command == "waitfor") {
+      for (int waited = 0; waited < 30000 && GetFileAttributesA(argv[i + 1]) == INVALID_FILE_ATTRIBUTES; waited += 20)
+        Sleep(20);
     } else if (command == "sleep") {
       Sleep(static_cast<DWORD>(std::strtoul(argv[i + 1], nullptr, 10)));
     } else {
