@@ -116,15 +116,18 @@ TEST(LoadRuntimeINI, ReadsTheEntryFromTheArchive) {
 
 TEST(LoadRuntimeINI, MissingIsEmptyButUnreadableRaises) {
   IniDocument ini;
+  // The reader keeps a view of the archive: the bytes must outlive it.
+  const auto withoutSettings = test::MakeZip({{"app/index.html", "x"}}, kPackagePassword);
   RuntimeZip none;
   none.SetPassword(kPackagePassword);
-  none.Open(test::MakeZip({{"app/index.html", "x"}}, kPackagePassword));
+  none.Open(withoutSettings);
   LoadRuntimeINI(none, ini);
   EXPECT_EQ(AppSettings::Read(ini).ID, "");
 
+  const auto otherPassword = test::MakeZip({{"vtl.ini", "[App]\nID=demo\n"}}, "another password");
   RuntimeZip wrong;
   wrong.SetPassword(kPackagePassword);
-  wrong.Open(test::MakeZip({{"vtl.ini", "[App]\nID=demo\n"}}, "another password"));
+  wrong.Open(otherPassword);
   EXPECT_THROW(LoadRuntimeINI(wrong, ini), EZipError);
 }
 
