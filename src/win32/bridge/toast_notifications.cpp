@@ -20,6 +20,7 @@
 #include "win32/forms/form_support.h"
 #include "win32/registry_key.h"
 #include "win32/text.h"
+#include "win32/com_scope.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -266,20 +267,6 @@ class WinRtToastPresenter final : public ToastPresenter {
 constexpr UINT kClicksArrived = WM_APP + 1;
 constexpr wchar_t kWindowClass[] = L"VantrelNotificationClicks";
 constexpr wchar_t kSettingsKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Notifications\\Settings\\";
-
-// COM on this thread for the scope, where it is not there yet.
-class ComScope {
- public:
-  ComScope() : result_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
-  ~ComScope() {
-    if (SUCCEEDED(result_)) CoUninitialize();
-  }
-  ComScope(const ComScope&) = delete;
-  ComScope& operator=(const ComScope&) = delete;
-
- private:
-  HRESULT result_;
-};
 
 std::wstring Folder(const std::wstring& path) {
   const size_t slash = path.find_last_of(L"\\/");

@@ -1,4 +1,5 @@
 #include "win32/forms/form_support.h"
+#include "win32/com_scope.h"
 
 #include <objbase.h>
 #include <wincodec.h>
@@ -136,20 +137,6 @@ UniqueFont CreateMessageFont(UINT dpi) {
 }
 
 namespace {
-
-// COM for the calling thread while it lives, unless the thread has it already.
-class ComScope {
- public:
-  ComScope() : result_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
-  ~ComScope() {
-    if (SUCCEEDED(result_)) CoUninitialize();
-  }
-  ComScope(const ComScope&) = delete;
-  ComScope& operator=(const ComScope&) = delete;
-
- private:
-  HRESULT result_;
-};
 
 // Resampling weights along one axis: the average over each target pixel's
 // area when shrinking, linear interpolation when enlarging.

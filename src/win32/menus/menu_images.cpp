@@ -8,25 +8,12 @@
 #include <cstring>
 
 #include "core/platform/menus.h"
+#include "win32/com_scope.h"
 
 namespace vtl::win32 {
 namespace {
 
 using Microsoft::WRL::ComPtr;
-
-// COM for the calling thread while it lives, unless the thread has it already.
-class ComScope {
- public:
-  ComScope() : result_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
-  ~ComScope() {
-    if (SUCCEEDED(result_)) CoUninitialize();
-  }
-  ComScope(const ComScope&) = delete;
-  ComScope& operator=(const ComScope&) = delete;
-
- private:
-  HRESULT result_;
-};
 
 // Icons carry several frames: take the smallest that is at least `size`,
 // else the largest.
