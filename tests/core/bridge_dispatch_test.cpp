@@ -131,7 +131,9 @@ TEST(CommandTable, FiftyFiveIdsInOrder) {
     EXPECT_EQ(FindCommand(command.id), &command);
     EXPECT_NE(command.handler, nullptr);
   }
-  EXPECT_EQ(FindCommand(10000), nullptr);
+  // Next to real ids: item 0, one past a block's end, an empty block, out of range.
+  for (const int id : {0, -10001, 999, 10000, 10003, 14005, 15001, 60011, 90002, 99999, 100001, 1010001})
+    EXPECT_EQ(FindCommand(id), nullptr) << id;
 }
 
 TEST(EventScripts, Texts) {

@@ -1,5 +1,6 @@
 #include "core/bridge/browser_external_module.h"
 
+#include <array>
 #include <charconv>
 
 #include "core/bridge/arguments.h"
@@ -28,9 +29,15 @@ const std::string& ScalarTextRef(const JsonValue& message, std::string_view key,
 
 // Printable ASCII that the JSON string writer copies unchanged: every uuid the
 // bridge script makes is such text, and it skips the writer's UTF-16 pass.
+constexpr std::array<bool, 256> kCopiedUnescaped = [] {
+  std::array<bool, 256> plain{};
+  for (int c = 0x20; c <= 0x7E; ++c) plain[c] = c != '"' && c != '\\' && c != '/';
+  return plain;
+}();
+
 bool CopiesUnescaped(std::string_view text) {
   for (const char c : text) {
-    if (c < 0x20 || c > 0x7E || c == '"' || c == '\\' || c == '/') return false;
+    if (!kCopiedUnescaped[static_cast<unsigned char>(c)]) return false;
   }
   return true;
 }

@@ -1,7 +1,7 @@
 #include "core/bridge/command_table.h"
 
-#include <algorithm>
 #include <array>
+#include <cstdint>
 
 #include "core/bridge/handlers.h"
 
@@ -74,14 +74,45 @@ constexpr bool IdsAscend() {
 }
 static_assert(IdsAscend(), "the command table is kept in id order");
 
+// Ids come in blocks of a thousand, numbered from 1 within their block, so a
+// lookup is two array reads instead of a search.
+constexpr int kBlockSize = 1000;
+constexpr int kBlocks = 100;
+struct BlockIndex {
+  std::array<uint8_t, kBlocks> first{};  // table index of the block's item 1
+  std::array<uint8_t, kBlocks> count{};
+};
+
+constexpr BlockIndex MakeBlockIndex() {
+  BlockIndex index;
+  for (size_t i = 0; i < kCommands.size(); ++i) {
+    const int block = kCommands[i].id / kBlockSize;
+    if (index.count[block]++ == 0) index.first[block] = static_cast<uint8_t>(i);
+  }
+  return index;
+}
+constexpr BlockIndex kIndex = MakeBlockIndex();
+
+constexpr bool BlocksNumberedFromOne() {
+  for (size_t i = 0; i < kCommands.size(); ++i) {
+    const int block = kCommands[i].id / kBlockSize;
+    if (kCommands[i].id < kBlockSize || block >= kBlocks) return false;
+    if (kCommands[i].id % kBlockSize != static_cast<int>(i) - kIndex.first[block] + 1) return false;
+  }
+  return kCommands.size() < 256;
+}
+static_assert(BlocksNumberedFromOne(), "each block of ids runs 1, 2, 3... without gaps");
+
 }  // namespace
 
 std::span<const BridgeCommand> CommandTable() { return kCommands; }
 
 const BridgeCommand* FindCommand(int id) {
-  const auto it = std::lower_bound(kCommands.begin(), kCommands.end(), id,
-                                   [](const BridgeCommand& c, int wanted) { return c.id < wanted; });
-  return (it != kCommands.end() && it->id == id) ? &*it : nullptr;
+  if (id < kBlockSize || id >= kBlocks * kBlockSize) return nullptr;
+  const int block = id / kBlockSize;
+  const int item = id % kBlockSize;
+  if (item < 1 || item > kIndex.count[block]) return nullptr;
+  return &kCommands[kIndex.first[block] + item - 1];
 }
 
 }  // namespace vtl
