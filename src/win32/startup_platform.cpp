@@ -7,6 +7,7 @@
 #include "win32/forms/edge_installer_form.h"
 #include "win32/forms/message_dialog.h"
 #include "win32/forms/password_form.h"
+#include "win32/bridge/system_error_text.h"
 #include "win32/module_image.h"
 #include "win32/sys_utils.h"
 #include "win32/text.h"
@@ -28,17 +29,6 @@ struct FileHandle {
 
 }  // namespace
 
-std::string SystemErrorMessage(unsigned long code) {
-  wchar_t* text = nullptr;
-  const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                     FORMAT_MESSAGE_IGNORE_INSERTS,
-                                 nullptr, code, 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
-  std::wstring message = n && text ? std::wstring(text, n) : L"System error " + std::to_wstring(code);
-  if (text) LocalFree(text);
-  while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L' '))
-    message.pop_back();
-  return Narrow(message);
-}
 
 Win32StartupPlatform::Win32StartupPlatform(StyleManager& styles) : styles_(styles) {}
 Win32StartupPlatform::~Win32StartupPlatform() = default;

@@ -42,7 +42,4 @@ class Win32StartupPlatform final : public StartupPlatform {
   std::unique_ptr<TEdgeInstallerForm> busyWindow_;
 };
 
-// The text of a Win32 error code, without the trailing line break.
-std::string SystemErrorMessage(unsigned long code);
-
 }  // namespace vtl::win32

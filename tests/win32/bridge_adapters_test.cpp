@@ -13,6 +13,7 @@
 #include "core/errors.h"
 #include "core/str_utils.h"
 #include "win32/bridge/styles.h"
+#include "win32/bridge/system_error_text.h"
 #include "win32/sys_utils.h"
 #include "win32/text.h"
 
@@ -93,7 +94,7 @@ TEST_F(BridgeFiles, CreateWriteAndForceDirectories) {
         << error.what();
   }
   // The system's text without its full stop or line break.
-  const std::string message = BridgeErrorMessage(ERROR_FILE_NOT_FOUND);
+  const std::string message = SystemErrorText(ERROR_FILE_NOT_FOUND);
   ASSERT_FALSE(message.empty());
   EXPECT_EQ(std::string(".\r\n ").find(message.back()), std::string::npos) << message;
 }

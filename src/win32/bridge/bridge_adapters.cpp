@@ -5,6 +5,7 @@
 #include "core/bridge/app_path.h"
 #include "core/errors.h"
 #include "win32/bridge/styles.h"
+#include "win32/bridge/system_error_text.h"
 #include "win32/forms/message_dialog.h"
 #include "win32/sys_utils.h"
 #include "win32/text.h"
@@ -42,7 +43,7 @@ class Win32OutputFile : public OutputFile {
       const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size(), 1u << 30));
       DWORD written = 0;
       if (!WriteFile(file_, bytes.data(), chunk, &written, nullptr) || written == 0)
-        throw EInOutError(BridgeErrorMessage(GetLastError()));
+        throw EInOutError(SystemErrorText(GetLastError()));
       bytes = bytes.subspan(written);
     }
   }
@@ -159,18 +160,6 @@ void ApplyState(HWND window, WindowState state) {
 
 }  // namespace
 
-std::string BridgeErrorMessage(DWORD code) {
-  wchar_t* text = nullptr;
-  const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                     FORMAT_MESSAGE_IGNORE_INSERTS,
-                                 nullptr, code, 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
-  std::wstring message = n && text ? std::wstring(text, n) : L"System error " + std::to_wstring(code);
-  if (text) LocalFree(text);
-  while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L' ' ||
-                              message.back() == L'.'))
-    message.pop_back();
-  return Narrow(message);
-}
 
 // Files and folders
 
@@ -203,7 +192,7 @@ std::unique_ptr<OutputFile> Win32FileSystem::CreateOutputFile(const std::string&
   const HANDLE file = CreateFileW(Widen(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE)
-    throw EFCreateError("Cannot create file \"" + path + "\". " + BridgeErrorMessage(GetLastError()));
+    throw EFCreateError("Cannot create file \"" + path + "\". " + SystemErrorText(GetLastError()));
   return std::make_unique<Win32OutputFile>(file);
 }
 

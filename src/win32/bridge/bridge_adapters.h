@@ -19,10 +19,6 @@
 
 namespace vtl::win32 {
 
-// The system's text for an error code, in the user's language, without
-// trailing blanks, line breaks and full stops.
-std::string BridgeErrorMessage(DWORD code);
-
 class Win32FileSystem : public FileSystem {
  public:
   bool FileExists(const std::string& path) override;

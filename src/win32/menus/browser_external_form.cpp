@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "core/errors.h"
+#include "win32/bridge/system_error_text.h"
 #include "win32/forms/form_support.h"
 #include "win32/module_image.h"
 #include "win32/text.h"
@@ -18,20 +19,6 @@ constexpr UINT kTrayMessage = WM_APP + 1;
 constexpr UINT kTrayIconId = 1;
 constexpr int kDesignImageSize = 16;
 constexpr size_t kMaxTooltip = 127;
-
-// The system's text for an error code, without trailing blanks and stops.
-std::string SystemMessage(DWORD code) {
-  wchar_t* buffer = nullptr;
-  const DWORD length = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
-      reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-  std::wstring text(buffer ? buffer : L"", length);
-  LocalFree(buffer);
-  while (!text.empty() && (text.back() == L' ' || text.back() == L'\r' || text.back() == L'\n' || text.back() == L'.')) {
-    text.pop_back();
-  }
-  return Narrow(text);
-}
 
 // The first "&x" of a caption ("&&" is a literal ampersand), lower-cased; 0 when none.
 wchar_t AccessKey(const std::string& caption) {
@@ -72,7 +59,7 @@ class Win32MenuTarget : public Base {
     const HANDLE file = CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-      throw EFOpenError("Cannot open file \"" + path + "\". " + SystemMessage(GetLastError()));
+      throw EFOpenError("Cannot open file \"" + path + "\". " + SystemErrorText(GetLastError()));
     }
     std::string data;
     char chunk[64 * 1024];
@@ -81,7 +68,7 @@ class Win32MenuTarget : public Base {
     while ((ok = ReadFile(file, chunk, sizeof chunk, &read, nullptr) != 0) && read > 0) data.append(chunk, read);
     const DWORD error = GetLastError();
     CloseHandle(file);
-    if (!ok) throw EInOutError("Cannot read file \"" + path + "\". " + SystemMessage(error));
+    if (!ok) throw EInOutError("Cannot read file \"" + path + "\". " + SystemErrorText(error));
     bytes = std::move(data);
     return true;
   }
