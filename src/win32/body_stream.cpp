@@ -3,41 +3,20 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 #include <mutex>
 
-// COM interfaces have no virtual destructor: the object ends in Release.
-#if defined(__GNUC__)
-#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
-#endif
+#include "win32/com_ptr.h"
 
 namespace vtl::win32 {
 namespace {
 
-class BodyStream final : public IStream {
+class BodyStream final : public ComObject<IStream> {
  public:
   BodyStream(std::string bytes, std::function<void(std::string&&)> release)
       : bytes_(std::move(bytes)), release_(std::move(release)) {}
-  virtual ~BodyStream() {
+  ~BodyStream() override {
     if (release_) release_(std::move(bytes_));
-  }
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-    if (!object) return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_ISequentialStream) || IsEqualIID(riid, IID_IStream)) {
-      *object = static_cast<IStream*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
   }
 
   HRESULT STDMETHODCALLTYPE Read(void* buffer, ULONG size, ULONG* read) override {
@@ -109,11 +88,13 @@ class BodyStream final : public IStream {
   }
 
  private:
+  bool Answers(REFIID riid) const override {
+    return IsEqualIID(riid, IID_ISequentialStream) || IsEqualIID(riid, IID_IStream);
+  }
   std::string bytes_;
   std::function<void(std::string&&)> release_;
   size_t position_ = 0;
   std::mutex lock_;
-  std::atomic<ULONG> refs_{1};
 };
 
 }  // namespace

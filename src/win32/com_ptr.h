@@ -1,8 +1,8 @@
 #pragma once
 
-// A counted reference to a COM object, and a COM object of one interface that
-// forwards its single Invoke to a function: the completion and event handlers
-// handed to WebView2.
+// A counted reference to a COM object; IUnknown for objects of our own; and a
+// COM object of one interface that forwards its single Invoke to a function:
+// the completion and event handlers handed to WebView2.
 
 #include <windows.h>
 #include <unknwn.h>
@@ -58,6 +58,40 @@ class ComPtr {
 #pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
 #endif
 
+// IUnknown for an object of our own, seen from outside as `I`: references
+// counted from 1, `delete this` on the last Release, and QueryInterface
+// answering IUnknown and whatever identities `Answers` accepts. `Base` is `I`
+// or a class between `I` and the object.
+template <class Base, class I = Base>
+class ComObject : public Base {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
+    if (!object) return E_POINTER;
+    if (IsEqualIID(riid, IID_IUnknown) || Answers(riid)) {
+      *object = static_cast<I*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const ULONG left = --refs_;
+    if (left == 0) delete this;
+    return left;
+  }
+
+ protected:
+  ComObject() = default;
+  virtual ~ComObject() = default;
+  // The identities besides IUnknown that this object answers as `I`.
+  virtual bool Answers(REFIID riid) const = 0;
+
+ private:
+  std::atomic<ULONG> refs_{1};
+};
+
 namespace detail {
 template <class Method>
 struct InvokeTraits;
@@ -79,7 +113,7 @@ struct InvokeTraits<HRESULT (STDMETHODCALLTYPE I::*)(A...)> {
 // A handler object of interface I (one Invoke method) whose identity `iid`
 // it answers in QueryInterface, together with IUnknown.
 template <class I>
-class ComHandler final : public detail::InvokeTraits<decltype(&I::Invoke)>::template Object<I> {
+class ComHandler final : public ComObject<typename detail::InvokeTraits<decltype(&I::Invoke)>::template Object<I>, I> {
  public:
   using Function = typename detail::InvokeTraits<decltype(&I::Invoke)>::Function;
 
@@ -89,28 +123,11 @@ class ComHandler final : public detail::InvokeTraits<decltype(&I::Invoke)>::temp
     return ComPtr<I>::Attach(handler);
   }
 
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-    if (!object) return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, iid_)) {
-      *object = static_cast<I*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
-
  private:
   ComHandler(const IID& iid, Function fn) : iid_(iid) { this->call = std::move(fn); }
-  ~ComHandler() = default;
+  ~ComHandler() override = default;
+  bool Answers(REFIID riid) const override { return IsEqualIID(riid, iid_); }
   const IID iid_;
-  std::atomic<ULONG> refs_{1};
 };
 
 #if defined(__GNUC__)

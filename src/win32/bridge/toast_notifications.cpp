@@ -10,7 +10,6 @@
 #include <shobjidl.h>
 #include <wrl/client.h>
 
-#include <atomic>
 #include <deque>
 #include <mutex>
 #include <stdexcept>
@@ -20,9 +19,12 @@
 #include "win32/forms/form_support.h"
 #include "win32/registry_key.h"
 #include "win32/text.h"
+#include "win32/com_ptr.h"
 #include "win32/com_scope.h"
 
-using Microsoft::WRL::ComPtr;
+// The WinRT and shell objects here are held by the SDK's pointer, for its As().
+template <class T>
+using WrlComPtr = Microsoft::WRL::ComPtr<T>;
 
 namespace vtl::win32 {
 namespace {
@@ -142,27 +144,10 @@ class HString {
 };
 
 // The Activated handler: agile, so the system may call it on any thread.
-class ActivatedHandler final : public IToastActivatedHandler {
+class ActivatedHandler final : public ComObject<IToastActivatedHandler> {
  public:
   explicit ActivatedHandler(std::function<void()> activated) : activated_(std::move(activated)) {}
 
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, kIID_IAgileObject) ||
-        IsEqualIID(iid, kIID_ToastActivatedHandler)) {
-      *object = static_cast<IToastActivatedHandler*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG left = --references_;
-    if (left == 0) delete this;
-    return left;
-  }
   HRESULT STDMETHODCALLTYPE Invoke(IToastNotification*, IInspectable*) override {
     try {
       activated_();
@@ -173,7 +158,9 @@ class ActivatedHandler final : public IToastActivatedHandler {
   }
 
  private:
-  std::atomic<ULONG> references_{1};
+  bool Answers(REFIID iid) const override {
+    return IsEqualIID(iid, kIID_IAgileObject) || IsEqualIID(iid, kIID_ToastActivatedHandler);
+  }
   std::function<void()> activated_;
 };
 
@@ -183,13 +170,13 @@ class ActivatedHandler final : public IToastActivatedHandler {
 
 class WinRtShownToast final : public ShownToast {
  public:
-  WinRtShownToast(ComPtr<IToastNotification> toast, EventRegistrationToken token)
+  WinRtShownToast(WrlComPtr<IToastNotification> toast, EventRegistrationToken token)
       : toast_(std::move(toast)), token_(token) {}
   ~WinRtShownToast() override { toast_->remove_Activated(token_); }
   IToastNotification* toast() const { return toast_.Get(); }
 
  private:
-  ComPtr<IToastNotification> toast_;
+  WrlComPtr<IToastNotification> toast_;
   EventRegistrationToken token_;
 };
 
@@ -207,12 +194,12 @@ class WinRtToastPresenter final : public ToastPresenter {
     const HString toastClass(f_, L"Windows.UI.Notifications.ToastNotification");
     const HString text(f_, xml);
     const HString appId(f_, appUserModelId);
-    ComPtr<IInspectable> document;
-    ComPtr<IXmlDocumentIO> documentIO;
-    ComPtr<IXmlDocument> content;
-    ComPtr<IToastNotificationFactory> factory;
-    ComPtr<IToastNotification> toast;
-    ComPtr<IToastNotifier> notifier;
+    WrlComPtr<IInspectable> document;
+    WrlComPtr<IXmlDocumentIO> documentIO;
+    WrlComPtr<IXmlDocument> content;
+    WrlComPtr<IToastNotificationFactory> factory;
+    WrlComPtr<IToastNotification> toast;
+    WrlComPtr<IToastNotifier> notifier;
     if (FAILED(f_.roActivateInstance(documentClass.get(), &document)) ||
         FAILED(document->QueryInterface(kIID_IXmlDocumentIO, &documentIO)) ||
         FAILED(documentIO->LoadXml(text.get())) ||
@@ -222,7 +209,7 @@ class WinRtToastPresenter final : public ToastPresenter {
         FAILED(manager->CreateToastNotifierWithId(appId.get(), &notifier))) {
       return nullptr;
     }
-    ComPtr<ActivatedHandler> handler;
+    WrlComPtr<ActivatedHandler> handler;
     handler.Attach(new ActivatedHandler(std::move(activated)));
     EventRegistrationToken token{};
     if (FAILED(toast->add_Activated(handler.Get(), &token))) return nullptr;
@@ -235,7 +222,7 @@ class WinRtToastPresenter final : public ToastPresenter {
     IToastNotificationManagerStatics* manager = Manager();
     if (manager == nullptr) return;
     const HString appId(f_, appUserModelId);
-    ComPtr<IToastNotifier> notifier;
+    WrlComPtr<IToastNotifier> notifier;
     if (SUCCEEDED(manager->CreateToastNotifierWithId(appId.get(), &notifier)))
       notifier->Hide(static_cast<WinRtShownToast&>(toast).toast());
   }
@@ -258,7 +245,7 @@ class WinRtToastPresenter final : public ToastPresenter {
 
   const WinRtFunctions& f_;
   bool looked_up_ = false;
-  ComPtr<IToastNotificationManagerStatics> manager_;
+  WrlComPtr<IToastNotificationManagerStatics> manager_;
 };
 
 // ---------------------------------------------------------------------------
@@ -303,9 +290,9 @@ bool EnsureSettingsKey(const std::wstring& appId) {
 }
 
 bool WriteShortcut(const std::wstring& shortcut, const std::wstring& exePath, const std::wstring& appId) {
-  ComPtr<IShellLinkW> link;
-  ComPtr<IPropertyStore> properties;
-  ComPtr<IPersistFile> file;
+  WrlComPtr<IShellLinkW> link;
+  WrlComPtr<IPropertyStore> properties;
+  WrlComPtr<IPersistFile> file;
   if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&link))) ||
       FAILED(link->SetPath(exePath.c_str())) || FAILED(link->SetWorkingDirectory(Folder(exePath).c_str())) ||
       FAILED(link.As(&properties)))
@@ -322,9 +309,9 @@ bool WriteShortcut(const std::wstring& shortcut, const std::wstring& exePath, co
   return stored && SUCCEEDED(link.As(&file)) && SUCCEEDED(file->Save(shortcut.c_str(), TRUE));
 }
 
-ComPtr<IShellLinkW> LoadShortcut(const std::wstring& shortcutPath) {
-  ComPtr<IShellLinkW> link;
-  ComPtr<IPersistFile> file;
+WrlComPtr<IShellLinkW> LoadShortcut(const std::wstring& shortcutPath) {
+  WrlComPtr<IShellLinkW> link;
+  WrlComPtr<IPersistFile> file;
   if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&link))) ||
       FAILED(link.As(&file)) || FAILED(file->Load(shortcutPath.c_str(), STGM_READ)))
     return nullptr;
@@ -337,8 +324,8 @@ std::unique_ptr<ToastPresenter> CreateWinRtToastPresenter() { return std::make_u
 
 std::wstring ShortcutAppUserModelId(const std::wstring& shortcutPath) {
   const ComScope com;
-  const ComPtr<IShellLinkW> link = LoadShortcut(shortcutPath);
-  ComPtr<IPropertyStore> properties;
+  const WrlComPtr<IShellLinkW> link = LoadShortcut(shortcutPath);
+  WrlComPtr<IPropertyStore> properties;
   if (!link || FAILED(link.As(&properties))) return {};
   PROPVARIANT value;
   PropVariantInit(&value);
@@ -351,7 +338,7 @@ std::wstring ShortcutAppUserModelId(const std::wstring& shortcutPath) {
 
 std::wstring ShortcutTarget(const std::wstring& shortcutPath) {
   const ComScope com;
-  const ComPtr<IShellLinkW> link = LoadShortcut(shortcutPath);
+  const WrlComPtr<IShellLinkW> link = LoadShortcut(shortcutPath);
   wchar_t target[MAX_PATH] = {};
   if (!link || FAILED(link->GetPath(target, MAX_PATH, nullptr, SLGP_RAWPATH))) return {};
   return target;
