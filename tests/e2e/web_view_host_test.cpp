@@ -5,8 +5,6 @@
 
 #include "e2e_fixture.h"
 
-#include <bcrypt.h>
-
 #include <algorithm>
 #include <cctype>
 #include <fstream>
@@ -36,23 +34,6 @@ std::string BridgeScriptOfRuntime() {
   }
   FreeLibrary(image);
   return text;
-}
-
-std::string Sha256Hex(std::string_view bytes) {
-  unsigned char digest[32] = {};
-  BCRYPT_ALG_HANDLE algorithm = nullptr;
-  if (BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0) == 0) {
-    BCryptHash(algorithm, nullptr, 0, reinterpret_cast<PUCHAR>(const_cast<char*>(bytes.data())),
-               static_cast<ULONG>(bytes.size()), digest, sizeof digest);
-    BCryptCloseAlgorithmProvider(algorithm, 0);
-  }
-  std::string hex;
-  for (const unsigned char b : digest) {
-    static constexpr char kHex[] = "0123456789abcdef";
-    hex += kHex[b >> 4];
-    hex += kHex[b & 15];
-  }
-  return hex;
 }
 
 // The fields after the kind of every line of that kind.
@@ -199,7 +180,7 @@ TEST_F(WebViewHost, AnswersFileRequestsFromThePackageBesideTheProgramAndAbsolute
         got[3].ends_with("; charset=utf-8"))
       got[3] = "Content-Type: image/*; charset=utf-8";
     EXPECT_EQ(got, (std::vector<std::string>{c.url, c.status, "OK", "Content-Type: " + c.contentType + "; charset=utf-8",
-                                             std::to_string(c.body->size()), Sha256Hex(*c.body)}))
+                                             std::to_string(c.body->size()), fake::Sha256Hex(*c.body)}))
         << c.url;
   }
   // A damaged entry is an error, never an empty or broken success.

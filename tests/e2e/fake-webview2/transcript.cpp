@@ -1,6 +1,7 @@
 #include "transcript.h"
 
 #include <windows.h>
+#include <bcrypt.h>
 
 #include "unique_handle.h"
 #include "win32/text.h"
@@ -108,6 +109,23 @@ std::vector<TranscriptLine> ReadTranscript(const std::string& path) {
     start = end + 1;
   }
   return lines;
+}
+
+std::string Sha256Hex(std::string_view bytes) {
+  unsigned char digest[32] = {};
+  BCRYPT_ALG_HANDLE algorithm = nullptr;
+  if (BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0) == 0) {
+    BCryptHash(algorithm, nullptr, 0, reinterpret_cast<PUCHAR>(const_cast<char*>(bytes.data())),
+               static_cast<ULONG>(bytes.size()), digest, sizeof digest);
+    BCryptCloseAlgorithmProvider(algorithm, 0);
+  }
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string hex;
+  for (const unsigned char b : digest) {
+    hex += kHex[b >> 4];
+    hex += kHex[b & 15];
+  }
+  return hex;
 }
 
 }  // namespace vtl::fake

@@ -30,4 +30,7 @@ bool AppendLines(const std::string& path, std::string_view lines);
 // Every line of the file; empty when there is no file.
 std::vector<TranscriptLine> ReadTranscript(const std::string& path);
 
+// SHA-256 of `bytes` in lower-case hex: how a response body stands in a line.
+std::string Sha256Hex(std::string_view bytes);
+
 }  // namespace vtl::fake

@@ -4,11 +4,9 @@
 // scenario asks (DESIGN.md, "The fake WebView2 loader: contract").
 
 #include <windows.h>
-#include <bcrypt.h>
 
 #include <WebView2.h>
 
-#include <atomic>
 #include <cstdint>
 #include <algorithm>
 #include <deque>
@@ -68,28 +66,8 @@ HRESULT GiveInterface(I* object, I** out) {
 
 // A COM object of one interface: IUnknown and `iid`, nothing else.
 template <class Stub, const IID& iid>
-class Com : public Stub {
- public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-    if (!object) return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, iid)) {
-      *object = static_cast<Stub*>(this);
-      this->AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
-  virtual ~Com() = default;
-
- private:
-  std::atomic<ULONG> refs_{1};
+class Com : public vtl::win32::ComObject<Stub> {
+  bool Answers(REFIID riid) const override { return IsEqualIID(riid, iid); }
 };
 
 template <class T, class... A>
@@ -541,23 +519,6 @@ struct Scenario {
   std::vector<std::string> executed;  // scripts no await-execute has taken yet
 } scenario;
 
-std::string Sha256Hex(std::string_view bytes) {
-  unsigned char digest[32] = {};
-  BCRYPT_ALG_HANDLE algorithm = nullptr;
-  if (BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0) == 0) {
-    BCryptHash(algorithm, nullptr, 0, reinterpret_cast<PUCHAR>(const_cast<char*>(bytes.data())),
-               static_cast<ULONG>(bytes.size()), digest, sizeof digest);
-    BCryptCloseAlgorithmProvider(algorithm, 0);
-  }
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string hex;
-  for (const unsigned char b : digest) {
-    hex += kHex[b >> 4];
-    hex += kHex[b & 15];
-  }
-  return hex;
-}
-
 std::string ReadStream(IStream* stream) {
   std::string bytes;
   if (!stream) return bytes;
@@ -580,7 +541,7 @@ void RaiseRequest(WebView& webView, const std::string& url) {
   const auto* response = static_cast<Response*>(answer);
   const std::string body = ReadStream(response->content());
   Log({"response", url, std::to_string(response->status()), response->reason(), response->headers(),
-       std::to_string(body.size()), Sha256Hex(body)});
+       std::to_string(body.size()), vtl::fake::Sha256Hex(body)});
 }
 
 void RaiseMessage(WebView& webView, const std::string& json) {
