@@ -87,8 +87,11 @@ class TCustomEdgeBrowser {
   void SetVisible(bool visible);
   // Focuses the control and moves the focus into the page.
   void SetFocus();
-  // The hosting form's WM_SYSCOMMAND: minimising hides the web view,
-  // restoring shows it again.
+  // The control window's own WM_SYSCOMMAND: minimising hides the web view,
+  // restoring shows it again. The main window does not forward its system
+  // commands here: its restores that come by other ways (the page's
+  // setState, Maximize from a minimised window's menu) would leave the web
+  // view hidden.
   void SysCommand(WPARAM command);
 
   // Lifecycle --------------------------------------------------------------

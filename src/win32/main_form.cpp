@@ -218,9 +218,6 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_SETFOCUS:
       if (TEdgeBrowser* edge = Edge()) edge->SetFocus();
       return 0;
-    case WM_SYSCOMMAND:
-      if (TEdgeBrowser* edge = Edge()) edge->SysCommand(wParam);
-      break;
     case WM_MENUCOMMAND:
       if (adapters_ && adapters_->externalForm && adapters_->externalForm->HandleMenuCommand(message, wParam, lParam))
         return 0;
@@ -232,6 +229,17 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       if (minWidth_ > 0) info->ptMinTrackSize.x = minWidth_;
       if (minHeight_ > 0) info->ptMinTrackSize.y = minHeight_;
       return 0;
+    }
+    case WM_WINDOWPOSCHANGING: {
+      // The system holds only framed windows to the limits above; these hold
+      // in every border style and in full screen. A minimised window has the
+      // system's own size.
+      auto* position = reinterpret_cast<WINDOWPOS*>(lParam);
+      if ((position->flags & SWP_NOSIZE) == 0 && !IsIconic(hwnd_)) {
+        position->cx = Clamp(position->cx, minWidth_, maxWidth_);
+        position->cy = Clamp(position->cy, minHeight_, maxHeight_);
+      }
+      break;
     }
     case WM_CLOSE:
       if (FormCloseQuery()) DestroyWindow(hwnd_);

@@ -8,6 +8,7 @@
 
 #include "core/startup.h"
 #include "core/themes.h"
+#include "win32/bridge/styles.h"
 #include "win32/edge_browser.h"
 #include "win32/main_form.h"
 #include "win32/startup_platform.h"
@@ -33,6 +34,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   // and the bridge read the package through them.
   static vtl::Runtime runtime;
   static vtl::StyleManager styles;
+  // Every window of the process follows this manager from the first on: the
+  // theme of the settings reaches the start-up questions, errors and password
+  // prompt too.
+  vtl::win32::SetProcessStyleManager(&styles);
   try {
     vtl::win32::Win32StartupPlatform platform(styles);
     if (const auto exitCode = vtl::LoadRuntime(platform, runtime)) return *exitCode;

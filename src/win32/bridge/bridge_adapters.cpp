@@ -2,6 +2,9 @@
 
 #include <shobjidl.h>
 
+#include <algorithm>
+#include <climits>
+
 #include "core/bridge/app_path.h"
 #include "core/errors.h"
 #include "win32/bridge/styles.h"
@@ -158,6 +161,28 @@ void ApplyState(HWND window, WindowState state) {
   }
 }
 
+// The outer size limits the window gives the system (WM_GETMINMAXINFO): the
+// smallest and largest tracking sizes, with no limit where it sets none.
+SIZE ClampToSizeLimits(HWND window, SIZE size) {
+  MINMAXINFO info{};
+  info.ptMaxTrackSize = {LONG_MAX, LONG_MAX};
+  SendMessageW(window, WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&info));
+  size.cx = std::max(std::min(size.cx, info.ptMaxTrackSize.x), info.ptMinTrackSize.x);
+  size.cy = std::max(std::min(size.cy, info.ptMaxTrackSize.y), info.ptMinTrackSize.y);
+  return size;
+}
+
+// A placement's normal rectangle is in workspace coordinates (the work area's
+// corner is 0, 0) unless the window is a tool window; these give the offset
+// from workspace to screen coordinates.
+POINT WorkspaceOrigin(HWND window) {
+  if (GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_TOOLWINDOW) return {0, 0};
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof monitor;
+  if (!GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor)) return {0, 0};
+  return {monitor.rcWork.left - monitor.rcMonitor.left, monitor.rcWork.top - monitor.rcMonitor.top};
+}
+
 }  // namespace
 
 
@@ -281,14 +306,40 @@ std::string Win32WindowService::Caption() {
 
 void Win32WindowService::SetCaption(const std::string& caption) { SetWindowTextW(window_, Widen(caption).c_str()); }
 
+// A minimised window (hidden to the tray or not) stands in the system's
+// placeholder place; its bounds are those it will be restored to.
 WindowBounds Win32WindowService::Bounds() {
   RECT r{};
-  GetWindowRect(window_, &r);
+  WINDOWPLACEMENT placement{};
+  placement.length = sizeof placement;
+  if (IsIconic(window_) && GetWindowPlacement(window_, &placement)) {
+    const POINT origin = WorkspaceOrigin(window_);
+    r = placement.rcNormalPosition;
+    OffsetRect(&r, origin.x, origin.y);
+  } else {
+    GetWindowRect(window_, &r);
+  }
   return {r.left, r.top, r.right - r.left, r.bottom - r.top};
 }
 
+// The size limits hold in every border style: the window's own
+// WM_WINDOWPOSCHANGING applies them where the system does not. A minimised
+// window keeps the change for its restore.
 void Win32WindowService::SetBounds(const WindowBounds& b) {
-  SetWindowPos(window_, nullptr, b.left, b.top, b.width, b.height, SWP_NOZORDER | SWP_NOACTIVATE);
+  WINDOWPLACEMENT placement{};
+  placement.length = sizeof placement;
+  if (!IsIconic(window_) || !GetWindowPlacement(window_, &placement)) {
+    SetWindowPos(window_, nullptr, b.left, b.top, b.width, b.height, SWP_NOZORDER | SWP_NOACTIVATE);
+    return;
+  }
+  const SIZE size = ClampToSizeLimits(window_, {b.width, b.height});
+  const POINT origin = WorkspaceOrigin(window_);
+  placement.rcNormalPosition = {b.left - origin.x, b.top - origin.y, b.left - origin.x + size.cx,
+                                b.top - origin.y + size.cy};
+  placement.flags = 0;
+  // Stays minimised, and hidden when it was.
+  placement.showCmd = IsWindowVisible(window_) ? SW_SHOWMINNOACTIVE : SW_HIDE;
+  SetWindowPlacement(window_, &placement);
 }
 
 void Win32WindowService::SetBorderStyle(int32_t border) {
@@ -299,6 +350,18 @@ void Win32WindowService::SetBorderStyle(int32_t border) {
   SetWindowLongPtrW(window_, GWL_EXSTYLE, exStyle);
   SetWindowPos(window_, nullptr, 0, 0, 0, 0,
                SWP_FRAMECHANGED | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  // A maximised window keeps its rectangle through a change of frame. Without
+  // a frame (full screen) it covers its whole monitor, as a window maximised
+  // without a frame does, and not the work area and the old frame.
+  if (IsZoomed(window_) && (style & WS_CAPTION) != WS_CAPTION && (style & WS_THICKFRAME) == 0) {
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    if (GetMonitorInfoW(MonitorFromWindow(window_, MONITOR_DEFAULTTONEAREST), &monitor)) {
+      const RECT& m = monitor.rcMonitor;
+      SetWindowPos(window_, nullptr, m.left, m.top, m.right - m.left, m.bottom - m.top,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+  }
 }
 
 void Win32WindowService::ShowAndBringToFront() {

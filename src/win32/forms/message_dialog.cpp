@@ -103,6 +103,7 @@ class MessageDialog final : public forms::DialogForm {
     }
     const UINT dpi = WindowDpi(hwnd_);
     PlaceWindow(hwnd_, Layout(dpi), dpi);
+    ApplyStyleToWindow(hwnd_);
     HWND focus = nullptr;
     if (defaultId_) {
       SendMessageW(hwnd_, DM_SETDEFID, static_cast<WPARAM>(defaultId_), 0);

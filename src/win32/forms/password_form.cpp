@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "win32/bridge/styles.h"
 #include "win32/forms/form_support.h"
 #include "win32/forms/rounded_form.h"
 #include "win32/text.h"
@@ -48,6 +49,7 @@ class TRequirePasswordForm final : public forms::DialogForm {
     const UINT dpi = WindowDpi(hwnd_);
     PlaceWindow(hwnd_, Layout(dpi), dpi);
     ApplyRoundedCorners(hwnd_);
+    ApplyStyleToWindow(hwnd_);
     RunModalLoop(hwnd_, nullptr, done_, passwordEdit_);
     return accepted_;
   }
@@ -64,6 +66,17 @@ class TRequirePasswordForm final : public forms::DialogForm {
       case WM_DESTROY:
         done_ = true;
         break;
+      // The colours of the active style, the system's under the system style.
+      case WM_ERASEBKGND: {
+        RECT client{};
+        GetClientRect(hwnd_, &client);
+        FillRect(reinterpret_cast<HDC>(wParam), &client, FormBrush(COLOR_3DFACE));
+        return 1;
+      }
+      case WM_CTLCOLOREDIT:
+        SetTextColor(reinterpret_cast<HDC>(wParam), FormColor(COLOR_WINDOWTEXT));
+        SetBkColor(reinterpret_cast<HDC>(wParam), FormColor(COLOR_WINDOW));
+        return reinterpret_cast<LRESULT>(FormBrush(COLOR_WINDOW));
       case WM_DPICHANGED: {
         const auto* suggested = reinterpret_cast<const RECT*>(lParam);
         const POINT origin{suggested->left, suggested->top};
@@ -90,8 +103,8 @@ class TRequirePasswordForm final : public forms::DialogForm {
         if (wParam == VK_RETURN || wParam == VK_ESCAPE || wParam == L'\n') return 0;  // no beep
         break;
       case WM_CTLCOLORSTATIC:  // the key image's background is the box's
-        SetBkColor(reinterpret_cast<HDC>(wParam), GetSysColor(COLOR_WINDOW));
-        return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
+        SetBkColor(reinterpret_cast<HDC>(wParam), FormColor(COLOR_WINDOW));
+        return reinterpret_cast<LRESULT>(FormBrush(COLOR_WINDOW));
       case WM_NCDESTROY:
         RemoveWindowSubclass(edit, PasswordEditProc, kSubclassId);
         break;

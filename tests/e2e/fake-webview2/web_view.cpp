@@ -570,6 +570,16 @@ void RunStep(const std::string& line) {
     const HWND root = hostWindow ? GetAncestor(hostWindow, GA_ROOT) : nullptr;
     if (root) SendMessageW(root, WM_CLOSE, 0, 0);
     Log({"close", root && IsWindow(root) ? "refused" : "closed"});
+  } else if (command == "syscommand") {
+    // The title-bar buttons and the system menu: the window's own WM_SYSCOMMAND.
+    const HWND root = hostWindow ? GetAncestor(hostWindow, GA_ROOT) : nullptr;
+    const WPARAM code = rest == "minimize" ? SC_MINIMIZE : rest == "maximize" ? SC_MAXIMIZE : rest == "restore" ? SC_RESTORE : 0;
+    if (!root || !code) {
+      Log({"scenario-error", line, root ? "unknown system command" : "no window"});
+    } else {
+      SendMessageW(root, WM_SYSCOMMAND, code, 0);
+      Log({"syscommand", rest, IsIconic(root) ? "minimized" : IsZoomed(root) ? "maximized" : "normal"});
+    }
   } else if (command == "clock") {
     // Milliseconds since this process was created, for timing start-up.
     FILETIME created{}, exited{}, kernel{}, user{}, now{};
