@@ -40,11 +40,9 @@ void LoadMenuItemImage(const MenuContext& context, std::string_view path, MenuIt
     const int64_t index = context.archive->FindEntry(path);
     if (index >= 0) {
       found = true;
-      std::string error;
-      // A damaged entry is not an image: say so rather than decode a part.
-      if (!context.archive->ExtractEntry(index, buffer, &error)) {
-        throw EInvalidGraphic("Cannot read package entry \"" + std::string(path) + "\": " + error);
-      }
+      // A damaged entry gives no image, as an empty one does: the item keeps
+      // what it had and the command answers. Never a part of it decoded.
+      if (!context.archive->ExtractEntry(index, buffer)) return;
     }
   }
   if (!found) {
@@ -78,7 +76,7 @@ bool BuildMenuItem(const MenuContext& context, const JsonValue& element, MenuIte
   if (MemberText(element, "enabled", text)) {
     // GetBoolArg would take null for absent; here it is the text "null".
     if (element.Find("enabled")->IsNull()) throw EConvertError("'null' is not a valid boolean value");
-    item.Enabled = GetBoolArg(element, "enabled", true);
+    item.Enabled = GetBoolArg(element, "enabled", true, context.decimalSeparator);
   }
   if (MemberText(element, "image", text)) LoadMenuItemImage(context, text, item);
 

@@ -27,6 +27,7 @@ struct MenuContext {
   MenuTarget& menu;
   std::string_view imageNameFormat;     // "%d" stands for the image's index
   const RuntimeZip* archive = nullptr;  // the package; none: files only
+  std::string decimalSeparator = ".";   // the user's, for "enabled" numbers in text
 };
 
 // Decimal with an optional sign, or hexadecimal after "$" or "0x", within 32
@@ -38,7 +39,8 @@ bool ParseMenuItemId(std::string_view text, int32_t& id);
 // "caption", or "items" that is not an array): building stops there, and the
 // caller empties the whole menu. Raises EConvertError for an element that is
 // no object and for an "enabled" that is no Boolean, and EInvalidGraphic for
-// image bytes the decoder cannot read; what was built until then stays.
+// image bytes the decoder cannot read; what was built until then stays. A
+// damaged package entry named as the image gives no image.
 bool BuildMenuItem(const MenuContext& context, const JsonValue& element, MenuItem& item);
 
 // Gives the item the image named by `path`: the package entry of that name,

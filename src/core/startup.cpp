@@ -72,7 +72,15 @@ int InstallWebView2(StartupPlatform& platform, Runtime& rt, Messages& messages) 
     return 0;
   }
   const std::string installer = rt.RuntimeDataDirPath + std::string(kInstallerEntry);
-  if (!platform.FileExists(installer)) ExtractEntryToFile(platform, rt, kInstallerEntry, installer);
+  if (!platform.FileExists(installer)) {
+    // A damaged entry gives no installer file, so the installer fails to
+    // start and the failed path below reports it (message 9) and deletes the
+    // data folder: no error of its own, and no broken file left.
+    try {
+      ExtractEntryToFile(platform, rt, kInstallerEntry, installer);
+    } catch (const EZipError&) {
+    }
+  }
 
   platform.ShowInstallerBusyWindow(ini.ReadInteger(kAppSection, "InstallFormColor", static_cast<int32_t>(0xFF00001A)),
                                    ini.ReadInteger(kAppSection, "InstallIndicatorColor", 1),

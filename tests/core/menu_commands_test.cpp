@@ -11,6 +11,7 @@
 #include "core/json.h"
 #include "core/menu_model.h"
 #include "core/package_password.h"
+#include "core/platform/app_environment.h"
 #include "core/platform/menus.h"
 #include "core/runtime_zip.h"
 #include "core/str_utils.h"
@@ -101,11 +102,26 @@ constexpr int kTrayShowIcon = 14001, kTrayHideIcon = 14002, kTraySetItems = 1400
 // {"items": "<list as JSON text>"}
 std::string Items(std::string_view list) { return "{\"items\": " + TStrUtils::StringToJsonString(list) + "}"; }
 
+// The user's regional decimal separator; the rest of the environment is not asked.
+struct RegionalEnvironment : AppEnvironment {
+  std::string ModuleFileName() override { return "C:\\app\\app.exe"; }
+  std::string CommandLine() override { return ""; }
+  std::string ExecutableDir() override { return "C:\\app\\"; }
+  std::string TempDir() override { return ""; }
+  std::string UserDocumentsDir() override { return ""; }
+  std::string UserDesktopDir() override { return ""; }
+  std::string UserAppDataDir() override { return ""; }
+  std::string DecimalSeparator() override { return decimalSeparator; }
+  std::string decimalSeparator = ".";
+};
+
 struct MenuBridge {
   RecordingWebView webView;
   MemoryMainMenu mainMenu;
   MemoryTray tray;
-  TBrowserExternalModule module{BridgeServices{.webView = &webView, .mainMenu = &mainMenu, .tray = &tray}};
+  RegionalEnvironment environment;
+  TBrowserExternalModule module{
+      BridgeServices{.webView = &webView, .environment = &environment, .mainMenu = &mainMenu, .tray = &tray}};
   std::vector<std::string> errors;
 
   MenuBridge() {
@@ -256,6 +272,38 @@ TEST(MainMenuUpdateItem, RepliesAndChangedItems) {
   }
 }
 
+TEST(MenuItemEnabled, NumbersInTextFollowTheRegionalDecimalSeparator) {
+  struct Case {
+    const char* separator;
+    const char* enabled;  // the member's JSON value
+    const char* item;     // the item afterwards; nullptr: a conversion error, no reply
+  };
+  const Case cases[] = {
+      {".", R"("0.0")", "1:a!"},
+      {".", R"("0,5")", nullptr},
+      {",", R"("0,0")", "1:a!"},
+      {",", R"("-1,5e2")", "1:a"},
+      {",", R"("0.5")", nullptr},
+      {",", "0.5", "1:a"},  // a JSON number is written with "." everywhere
+      {",", R"("FALSE")", "1:a!"},
+      {"\xD9\xAB", "\"0\xD9\xAB" "0\"", "1:a!"},  // U+066B, the Arabic decimal separator
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.separator) + " " + c.enabled);
+    MenuBridge b;
+    b.environment.decimalSeparator = c.separator;
+    const std::string item = std::string(R"([{"id": 1, "caption": "a", "enabled": )") + c.enabled + "}]";
+    EXPECT_EQ(b.Call(kMainSetItems, Items(item)), c.item ? "true" : "(none)");
+    if (c.item) {
+      EXPECT_EQ(b.mainMenu.Items(), c.item);
+    }
+    ASSERT_EQ(b.Call(kTraySetItems, Items(R"([{"id": 1, "caption": "a"}])")), "true");
+    EXPECT_EQ(b.Call(kTrayUpdateItem, std::string(R"({"id": 1, "enabled": )") + c.enabled + "}"),
+              c.item ? "true" : "(none)");
+    EXPECT_EQ(b.tray.Items(), c.item ? c.item : "1:a");
+  }
+}
+
 TEST(MenuUpdateItem, NoMenuItems) {
   MenuBridge b;
   EXPECT_EQ(b.Call(kMainUpdateItem, R"({"id": 1})"), "!No menu items");
@@ -274,13 +322,20 @@ class MenuImages : public ::testing::Test {
  protected:
   MenuImages() {
     const std::vector<uint8_t> bytes = test::MakeZip(
-        {{"app/open.png", "IMG-zip"}, {"app/broken.png", "not an image"}, {"app/empty.png", ""}}, kPackagePassword);
+        {{"app/open.png", "IMG-zip"}, {"app/broken.png", "not an image"}, {"app/empty.png", ""},
+         {"app/damaged.png", "IMG-damaged"}},
+        kPackagePassword);
     archiveBytes_.assign(bytes.begin(), bytes.end());
+    // Its data no longer decrypts to what the check byte and CRC say.
+    const std::string_view archive(reinterpret_cast<const char*>(archiveBytes_.data()), archiveBytes_.size());
+    const size_t damaged = archive.find("app/damaged.png");
+    archiveBytes_[damaged + 15 + 14] ^= 0x5A;
     zip_.SetPassword(kPackagePassword);
     zip_.Open(archiveBytes_);
     b.module.ExeZip = &zip_;
     for (auto* files : {&b.mainMenu.files, &b.tray.files}) {
       (*files)["C:\\app\\app/open.png"] = "IMG-beside";  // the package's copy wins
+      (*files)["C:\\app\\app/damaged.png"] = "IMG-beside";  // even when damaged
       (*files)["C:\\app\\icons\\save.png"] = "IMG-beside";
       (*files)["icons\\save.png"] = "IMG-cwd";
       (*files)["D:\\full\\quit.ico"] = "IMG-full";
@@ -316,6 +371,16 @@ TEST_F(MenuImages, UpdatesAddImagesAndSetItemsClearsThem) {
 
   EXPECT_EQ(b.Call(kTraySetItems, list), "true");
   EXPECT_EQ(b.tray.images, (std::vector<std::string>{"TrayMenuImg0=IMG-zip"}));
+}
+
+TEST_F(MenuImages, ADamagedEntryGivesNoImageAndTheReply) {
+  EXPECT_EQ(b.Call(kMainSetItems, Items(R"([{"id": 1, "caption": "a", "image": "app/damaged.png"},
+      {"id": 2, "caption": "b", "image": "app/open.png"}])")),
+            "true");
+  EXPECT_EQ(b.Call(kMainUpdateItem, R"({"id": 2, "image": "app/damaged.png"})"), "true");
+  EXPECT_EQ(b.mainMenu.Items(), "1:a,2:b@0");
+  EXPECT_EQ(b.mainMenu.images, std::vector<std::string>{"MainMenuImg0=IMG-zip"});
+  EXPECT_TRUE(b.errors.empty());
 }
 
 TEST_F(MenuImages, DataThatIsNoImageEndsTheCommandWithoutReply) {

@@ -256,15 +256,25 @@ TEST_F(Startup, SuccessfulInstallationRelaunchesOnceWithoutArguments) {
 }
 
 TEST_F(Startup, FailedInstallationDeletesTheFolderAndShowsMessage9) {
-  for (bool withInstaller : {true, false}) {
-    Package(kIni, true, withInstaller);
+  enum class Entry { Present, Missing, Damaged };
+  for (const Entry entry : {Entry::Present, Entry::Missing, Entry::Damaged}) {
+    SCOPED_TRACE(static_cast<int>(entry));
+    Package(kIni, true, entry != Entry::Missing);
+    if (entry == Entry::Damaged) {
+      auto bytes = test::ReadFile(platform_.modulePath);
+      const auto at = bytes.find("WebView2Installer.exe");  // the local header's name
+      ASSERT_NE(at, std::string::npos);
+      bytes[at + 21 + 14] ^= 0x5A;  // inside the encrypted data that follows
+      test::WriteFile(platform_.modulePath, bytes);
+    }
     FakePlatform p;
     p.modulePath = platform_.modulePath;
     p.headers = platform_.headers;
     p.edgeInstalled = false;
     Runtime rt;
     EXPECT_EQ(LoadRuntime(p, rt), 0);
-    EXPECT_EQ(p.files.count(kInstaller), withInstaller ? 1u : 0u);  // no empty installer file
+    // No empty or broken installer file.
+    EXPECT_EQ(p.files.count(kInstaller), entry == Entry::Present ? 1u : 0u);
     EXPECT_EQ(p.dirsDeleted, std::vector<std::string>{kData});
     ASSERT_EQ(p.dialogs.size(), 2u);
     EXPECT_EQ(p.dialogs[1].text.substr(0, 31), "You cancel the installation of ");

@@ -6,6 +6,7 @@
 #include <shellapi.h>
 
 #include <algorithm>
+#include <fstream>
 #include <memory>
 
 #include "win32/text.h"
@@ -168,21 +169,44 @@ TEST_F(Installation, AfterTheInstallationTheProgramStartsOnceMoreWithoutArgument
 }
 
 TEST_F(Installation, AFailedInstallationDeletesTheDataFolderAndSaysSo) {
-  const std::string id = NewAppId("failed");
-  const auto exe = Package("failed.exe", Settings(id, "Failed"), true);
-  const Process p = Start(exe, RuntimeMissing({{"VTL_TEST_INSTALLER_FAIL", "1"}}));
-  Answer(p, [](HWND q) { ASSERT_TRUE(uidriver::PressButton(q, "Accept")); });
-  ASSERT_FALSE(HasFatalFailure());
-  const auto dialog = WaitForDialog(p, "Error");
-  ASSERT_TRUE(dialog);
-  EXPECT_TRUE(dialog->Shows(kInstallFailed)) << *dialog;
-  EXPECT_FALSE(fs::exists(DataDirOf(id)));
-  ASSERT_TRUE(uidriver::PressButton(dialog->handle, "Accept"));
-  EXPECT_EQ(p.WaitForExit(), 0u);
+  struct Case {
+    const char* label;
+    bool damagedEntry;  // the package's installer entry does not extract
+    size_t installerRuns;
+  };
+  const Case cases[] = {{"failed", false, 1}, {"damaged", true, 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    const std::string id = NewAppId(c.label);
+    const auto exe = Package(std::string(c.label) + ".exe", Settings(id, "Failed"), true);
+    if (c.damagedEntry) {
+      std::string bytes = ReadFile(exe);
+      // The entry's name stands in its local header and in the central
+      // directory, the last two places; the data follows the local header.
+      const size_t central = bytes.rfind("WebView2Installer.exe");
+      const size_t local = bytes.rfind("WebView2Installer.exe", central - 1);
+      ASSERT_NE(local, std::string::npos);
+      bytes[local + 21 + 200] ^= 0x5A;
+      std::ofstream(exe, std::ios::binary | std::ios::trunc) << bytes;
+    }
+    const size_t runsBefore = ReadTranscript().Of("installer").size();
+    const Process p = Start(exe, RuntimeMissing({{"VTL_TEST_INSTALLER_FAIL", "1"}}));
+    Answer(p, [](HWND q) { ASSERT_TRUE(uidriver::PressButton(q, "Accept")); });
+    ASSERT_FALSE(HasFatalFailure());
+    const auto dialog = WaitForDialog(p, "Error");
+    ASSERT_TRUE(dialog);
+    EXPECT_TRUE(dialog->Shows(kInstallFailed)) << *dialog;
+    EXPECT_FALSE(fs::exists(DataDirOf(id)));
+    ASSERT_TRUE(uidriver::PressButton(dialog->handle, "Accept"));
+    EXPECT_EQ(p.WaitForExit(), 0u);
 
-  const std::string pid = std::to_string(p.id());
-  EXPECT_EQ(Checks(), (std::vector<std::pair<std::string, std::string>>{{pid, "(none)"}, {pid, "(none)"}}));
-  EXPECT_EQ(ReadTranscript().Of("installer").size(), 1u);
+    const std::string pid = std::to_string(p.id());
+    std::vector<std::pair<std::string, std::string>> checks;
+    for (const auto& check : Checks())
+      if (check.first == pid) checks.push_back(check);
+    EXPECT_EQ(checks, (std::vector<std::pair<std::string, std::string>>{{pid, "(none)"}, {pid, "(none)"}}));
+    EXPECT_EQ(ReadTranscript().Of("installer").size() - runsBefore, c.installerRuns);
+  }
 }
 
 }  // namespace

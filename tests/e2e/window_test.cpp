@@ -146,9 +146,8 @@ TEST_F(WindowAsUsed, SizeLimitsHoldInEveryBorderStyleAndInFullScreen) {
                                      Message(kGetSize, "large")});
     const auto scenario = Scenario(c.label, commands);
     const std::string id = NewAppId(c.label);
-    runs.push_back({c.label, scenario,
-                    Start(Package(std::string(c.label) + ".exe", Settings(id, "Limits", std::string(kLimits) + c.settings)),
-                          scenario.env)});
+    const auto exe = Package(std::string(c.label) + ".exe", Settings(id, "Limits", std::string(kLimits) + c.settings));
+    runs.push_back({c.label, scenario, Start(exe, scenario.env)});
   }
   for (auto& run : runs) {
     ASSERT_TRUE(WaitUntil([&] { return run.scenario.Ended(); })) << run.label;
@@ -162,7 +161,8 @@ TEST_F(WindowAsUsed, SizeLimitsHoldInEveryBorderStyleAndInFullScreen) {
         EXPECT_EQ(width, 400) << run.label << " " << text;
         EXPECT_EQ(height, 300) << run.label << " " << text;
       } else {
-        EXPECT_TRUE(width >= 400 && width <= 900 && height >= 300 && height <= 700) << run.label << " " << size << ": " << text;
+        EXPECT_TRUE(width >= 400 && width <= 900 && height >= 300 && height <= 700)
+            << run.label << " " << size << ": " << text;
       }
       if (std::string_view(size) == "large") {
         EXPECT_EQ(width, 900) << run.label << " " << text;
@@ -195,8 +195,8 @@ TEST_F(WindowAsUsed, AMinimisedOrHiddenWindowAnswersAndTakesItsRestoredBounds) {
                      Message(kGetSize, "restored"), Message(kGetState, "state")});
     const auto scenario = Scenario(c.label, commands);
     const std::string id = NewAppId(c.label);
-    runs.push_back({c.label, scenario,
-                    Start(Package(std::string(c.label) + ".exe", Settings(id, "Away", "MinWidth=700\r\n")), scenario.env)});
+    const auto exe = Package(std::string(c.label) + ".exe", Settings(id, "Away", "MinWidth=700\r\n"));
+    runs.push_back({c.label, scenario, Start(exe, scenario.env)});
   }
   for (auto& run : runs) {
     ASSERT_TRUE(WaitUntil([&] { return run.scenario.Ended(); })) << run.label;

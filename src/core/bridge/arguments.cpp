@@ -1,6 +1,7 @@
 #include "core/bridge/arguments.h"
 
 #include <cstdlib>
+#include <optional>
 
 #include "core/str_utils.h"
 
@@ -35,6 +36,23 @@ bool NumberIsZero(std::string_view text, bool& valid) {
   return number == 0.0;
 }
 
+// The text with the regional decimal separator as "."; nothing when it holds
+// a "." that is not the separator.
+std::optional<std::string> WithDecimalPoint(const std::string& text, std::string_view separator) {
+  if (separator.empty() || separator == ".") return text;
+  if (text.find('.') != std::string::npos) return std::nullopt;
+  std::string out;
+  for (size_t at = 0; at < text.size();) {
+    if (text.compare(at, separator.size(), separator) == 0) {
+      out += '.';
+      at += separator.size();
+    } else {
+      out += text[at++];
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 std::string GetStringArg(const JsonValue& data, std::string_view key, std::string_view Default) {
@@ -45,13 +63,15 @@ std::string GetStringArg(const JsonValue& data, std::string_view key, std::strin
   return text;
 }
 
-bool GetBoolArg(const JsonValue& data, std::string_view key, bool Default) {
+bool GetBoolArg(const JsonValue& data, std::string_view key, bool Default, std::string_view decimalSeparator) {
   const JsonValue* member = data.Find(key);
   if (member == nullptr || member->IsNull()) return Default;
   if (member->kind() == JsonValue::Kind::True) return true;
   if (member->kind() == JsonValue::Kind::False) return false;
-  if (member->IsString() || member->IsNumber()) {
-    const std::string& text = member->text();
+  const std::optional<std::string> number =
+      member->IsString() ? WithDecimalPoint(member->text(), decimalSeparator) : member->text();
+  if ((member->IsString() || member->IsNumber()) && number) {
+    const std::string& text = *number;
     if (AsciiIEquals(text, "true")) return true;
     if (AsciiIEquals(text, "false")) return false;
     // Plain decimal text only: no blanks, no hexadecimal.

@@ -30,8 +30,10 @@ std::string GetStringArg(const JsonValue& data, std::string_view key, std::strin
 
 // Absent or null: Default. Booleans as they are. A string or number is read
 // as text: "true"/"false" in any letter case, or a number (zero is false).
-// Anything else: EConvertError.
-bool GetBoolArg(const JsonValue& data, std::string_view key, bool Default);
+// Anything else: EConvertError. A number in a string is written with
+// `decimalSeparator` (the menus pass the user's regional one); a JSON number
+// is always written with ".".
+bool GetBoolArg(const JsonValue& data, std::string_view key, bool Default, std::string_view decimalSeparator = ".");
 
 // False when the member is absent or is an object or array; null gives true
 // and an empty string. Never raises.

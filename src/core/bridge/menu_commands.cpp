@@ -5,6 +5,7 @@
 #include "core/bridge/browser_external_module.h"
 #include "core/bridge/handlers.h"
 #include "core/menu_model.h"
+#include "core/platform/app_environment.h"
 #include "core/platform/menus.h"
 
 namespace vtl {
@@ -31,6 +32,13 @@ class ItemsChangedOnExit {
   MenuTarget& menu_;
 };
 
+// What building items of `menu` needs: its image names, the package, and the
+// user's decimal separator for "enabled" numbers.
+MenuContext ContextOf(TBrowserExternalModule& module, MenuTarget& menu, std::string_view imageNameFormat) {
+  AppEnvironment* environment = module.services().environment;
+  return {menu, imageNameFormat, module.ExeZip, environment != nullptr ? environment->DecimalSeparator() : "."};
+}
+
 // Clicks on the menus' leaves become page events of the module that built them.
 void BindMainMenuClicks(TBrowserExternalModule& module, MenuTarget& menu) {
   menu.OnItemClick = [&module](long long id) { module.RaiseEvent(MainMenuItemClickEventScript(id)); };
@@ -54,13 +62,13 @@ bool BuildItemOrEmptyMenu(TBrowserExternalModule& module, const std::string& uui
 bool BuildMainMenuItem(TBrowserExternalModule& module, const std::string& uuid, const JsonValue& element,
                        MenuItem& item) {
   MenuService& menu = *module.services().mainMenu;
-  return BuildItemOrEmptyMenu(module, uuid, {menu, kMainMenuImageNameFormat, module.ExeZip}, element, item);
+  return BuildItemOrEmptyMenu(module, uuid, ContextOf(module, menu, kMainMenuImageNameFormat), element, item);
 }
 
 bool BuildTrayMenuItem(TBrowserExternalModule& module, const std::string& uuid, const JsonValue& element,
                        MenuItem& item) {
   TrayService& menu = *module.services().tray;
-  return BuildItemOrEmptyMenu(module, uuid, {menu, kTrayMenuImageNameFormat, module.ExeZip}, element, item);
+  return BuildItemOrEmptyMenu(module, uuid, ContextOf(module, menu, kTrayMenuImageNameFormat), element, item);
 }
 
 using BuildItem = bool (*)(TBrowserExternalModule&, const std::string&, const JsonValue&, MenuItem&);
@@ -111,9 +119,11 @@ void UpdateMenuItem(TBrowserExternalModule& module, const std::string& uuid, con
     ItemsChangedOnExit changed(menu);
     const std::string caption = GetStringArg(data, "caption", "");
     if (!caption.empty()) item->Caption = caption;
-    if (!GetStringArg(data, "enabled", "").empty()) item->Enabled = GetBoolArg(data, "enabled", true);
+    const MenuContext context = ContextOf(module, menu, imageNameFormat);
+    if (!GetStringArg(data, "enabled", "").empty())
+      item->Enabled = GetBoolArg(data, "enabled", true, context.decimalSeparator);
     const std::string image = GetStringArg(data, "image", "");
-    if (!image.empty()) LoadMenuItemImage({menu, imageNameFormat, module.ExeZip}, image, *item);
+    if (!image.empty()) LoadMenuItemImage(context, image, *item);
   }
   module.SendSuccessResponse(uuid, kTrue);
 }

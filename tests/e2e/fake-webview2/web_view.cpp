@@ -573,7 +573,10 @@ void RunStep(const std::string& line) {
   } else if (command == "syscommand") {
     // The title-bar buttons and the system menu: the window's own WM_SYSCOMMAND.
     const HWND root = hostWindow ? GetAncestor(hostWindow, GA_ROOT) : nullptr;
-    const WPARAM code = rest == "minimize" ? SC_MINIMIZE : rest == "maximize" ? SC_MAXIMIZE : rest == "restore" ? SC_RESTORE : 0;
+    const WPARAM code = rest == "minimize"   ? SC_MINIMIZE
+                        : rest == "maximize" ? SC_MAXIMIZE
+                        : rest == "restore"  ? SC_RESTORE
+                                             : 0;
     if (!root || !code) {
       Log({"scenario-error", line, root ? "unknown system command" : "no window"});
     } else {
