@@ -14,6 +14,7 @@
 #include "win32/mime_registry.h"
 #include "win32/sys_utils.h"
 #include "win32/text.h"
+#include "win32/ui_queue.h"
 
 namespace vtl::win32 {
 namespace {
@@ -78,7 +79,8 @@ TBrowserForm::TBrowserForm() : FEdgeBrowser(std::make_unique<TEdgeBrowser>()) {
   edge.OnCreateWebViewCompleted = [this](TCustomEdgeBrowser&, HRESULT result) {
     EdgeBrowserCreateWebViewCompleted(result);
   };
-  edge.OnNavigationCompleted = [this](TCustomEdgeBrowser&, bool, COREWEBVIEW2_WEB_ERROR_STATUS) {
+  edge.OnNavigationCompleted = [this](TCustomEdgeBrowser&, bool success, COREWEBVIEW2_WEB_ERROR_STATUS) {
+    if (success) recovering_ = false;
     // The loading bar goes after the first navigation, whatever its outcome.
     if (progressBar_) {
       DestroyWindow(progressBar_);
@@ -92,7 +94,9 @@ TBrowserForm::TBrowserForm() : FEdgeBrowser(std::make_unique<TEdgeBrowser>()) {
   edge.OnPermissionRequested = [](TCustomEdgeBrowser&, TPermissionRequestedEventArgs& args) {
     args.ArgsInterface()->put_State(COREWEBVIEW2_PERMISSION_STATE_ALLOW);
   };
-  edge.OnProcessFailed = [](TCustomEdgeBrowser&, COREWEBVIEW2_PROCESS_FAILED_KIND) {};
+  edge.OnProcessFailed = [this](TCustomEdgeBrowser&, COREWEBVIEW2_PROCESS_FAILED_KIND kind) {
+    EdgeBrowserProcessFailed(kind);
+  };
   edge.OnWebResourceRequested = [this](TCustomEdgeBrowser&, TWebResourceRequestedEventArgs& args) {
     EdgeBrowserWebResourceRequested(args);
   };
@@ -162,7 +166,12 @@ void TBrowserForm::Layout() {
 void TBrowserForm::EdgeBrowserCreateWebViewCompleted(HRESULT AResult) {
   if (FAILED(AResult)) return;
   TEdgeBrowser& edge = *FEdgeBrowser;
-  InjectScripts();
+  // The start page opens once the document script is in place: WebView2
+  // applies it from the first navigation after its completion handler ran.
+  InjectScripts([this, webView = ComPtr<ICoreWebView2>(edge.DefaultInterface())] {
+    if (FEdgeBrowser->DefaultInterface() != webView.get()) return;  // a newer web view took over
+    if (!StartPageURL.empty()) FEdgeBrowser->Navigate(StartPageURL);
+  });
   if (ICoreWebView2Settings* settings = edge.SettingsInterface()) {
     settings->put_IsScriptEnabled(TRUE);
     settings->put_IsStatusBarEnabled(FALSE);
@@ -173,14 +182,52 @@ void TBrowserForm::EdgeBrowserCreateWebViewCompleted(HRESULT AResult) {
     settings->put_AreDefaultContextMenusEnabled(AllowContextMenu);
   }
   edge.AddWebResourceRequestedFilter("*", COREWEBVIEW2_WEB_RESOURCE_CONTEXT_ALL);
-  if (!StartPageURL.empty()) edge.Navigate(StartPageURL);
 }
 
-void TBrowserForm::InjectScripts() {
+void TBrowserForm::InjectScripts(std::function<void()> ready) {
   ICoreWebView2* webView = FEdgeBrowser->DefaultInterface();
   if (!webView) return;
   const std::string script = BuildDocumentScript(WithExternal, BridgeScriptResource(), WebviewJavascript);
-  webView->AddScriptToExecuteOnDocumentCreated(Widen(script).c_str(), nullptr);
+  // The form outlives neither its control nor the handler's call: the handler
+  // holds the form's liveness weakly.
+  std::weak_ptr<void> alive = alive_;
+  const auto handler = ComHandler<ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler>::Create(
+      IID_ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler,
+      [alive, ready](HRESULT, LPCWSTR) {
+        // Navigated whatever the outcome: a page without the bridge is better
+        // than no page.
+        if (!alive.expired() && ready) ready();
+        return S_OK;
+      });
+  if (FAILED(webView->AddScriptToExecuteOnDocumentCreated(Widen(script).c_str(), handler.get())) && ready) ready();
+}
+
+// As WebView2 recommends: a renderer that exited (the web view then shows an
+// error page) or hangs is reloaded; a browser process that exited has closed
+// the web view for good, and a new one is made, which opens the start page
+// again. A page that fails again before a navigation of it completed is left
+// as it is, so that a page that always crashes is not reloaded for ever.
+void TBrowserForm::EdgeBrowserProcessFailed(COREWEBVIEW2_PROCESS_FAILED_KIND kind) {
+  switch (kind) {
+    case COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_EXITED:
+    case COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_UNRESPONSIVE:
+      if (OnPageLost) OnPageLost();
+      if (recovering_) return;
+      recovering_ = true;
+      FEdgeBrowser->Refresh();
+      return;
+    case COREWEBVIEW2_PROCESS_FAILED_KIND_BROWSER_PROCESS_EXITED: {
+      if (OnPageLost) OnPageLost();
+      // After the handler has returned: the web view it belongs to goes.
+      std::weak_ptr<void> alive = alive_;
+      QueueOnUiThread([this, alive] {
+        if (!alive.expired()) FEdgeBrowser->ReinitializeWebView();
+      });
+      return;
+    }
+    default:
+      return;  // frames, helper and GPU processes: the web view recovers on its own
+  }
 }
 
 void TBrowserForm::EdgeBrowserNewWindowRequested(TNewWindowRequestedEventArgs& Args) {

@@ -3,7 +3,6 @@
 #include <shlwapi.h>
 #include <xmmintrin.h>
 
-#include <thread>
 #include <utility>
 
 #include "core/str_utils.h"
@@ -238,46 +237,16 @@ bool TCustomEdgeBrowser::WebViewCreated() const {
 
 void TCustomEdgeBrowser::CreateWebView() {
   if (FWebView || FBrowserControlState == TBrowserControlState::Creating) return;
-  FBrowserControlState = TBrowserControlState::Creating;
-  CloseWebView();
-  FSizeRatio = 1.0;
-  FWebViewFocusEventActive = false;
-  // The environment is asked for on a worker thread, which waits in a
-  // message loop of its own until the loader answers; the answer and every
-  // later stage come back through the queue of the user-interface thread.
-  std::weak_ptr<TCustomEdgeBrowser*> alive = FAlive;
-  std::thread([alive] {
-    const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    auto answered = std::make_shared<std::atomic<bool>>(false);
-    const auto handler = VTL_HANDLER(ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler,
-                                     [alive, answered](HRESULT result, ICoreWebView2Environment* environment) {
-                                       answered->store(true);
-                                       QueueOnUiThread([alive, result, env = ComPtr(environment)] {
-                                         if (const auto self = alive.lock()) (*self)->EnvironmentCompleted(result, env.get());
-                                       });
-                                       return S_OK;
-                                     });
-    const HRESULT hr = CreateCoreWebView2EnvironmentThroughLoader(handler.get());
-    if (FAILED(hr)) {
-      QueueOnUiThread([alive, hr] {
-        if (const auto self = alive.lock()) {
-          (*self)->RecordResult(hr);
-          (*self)->QueueCompletion(hr);
-        }
-      });
-    } else {
-      const ULONGLONG deadline = GetTickCount64() + 60000;
-      MSG msg;
-      while (!answered->load() && GetTickCount64() < deadline) {
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-      }
-    }
-    if (SUCCEEDED(com)) CoUninitialize();
-  }).detach();
+  InitializeWebView();
 }
 
-void TCustomEdgeBrowser::ReinitializeWebView() {
+void TCustomEdgeBrowser::ReinitializeWebView() { InitializeWebView(); }
+
+// The environment is asked for on this, the user-interface thread: WebView2's
+// objects are single-threaded and belong to the thread that made the
+// environment. Creation is asynchronous all the same; the answer and every
+// later stage arrive through this thread's message loop.
+void TCustomEdgeBrowser::InitializeWebView() {
   CloseWebView();
   FSizeRatio = 1.0;
   FWebViewFocusEventActive = false;
@@ -285,9 +254,7 @@ void TCustomEdgeBrowser::ReinitializeWebView() {
   std::weak_ptr<TCustomEdgeBrowser*> alive = FAlive;
   const auto handler = VTL_HANDLER(ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler,
                                    [alive](HRESULT result, ICoreWebView2Environment* environment) {
-                                     QueueOnUiThread([alive, result, env = ComPtr(environment)] {
-                                       if (const auto self = alive.lock()) (*self)->EnvironmentCompleted(result, env.get());
-                                     });
+                                     if (const auto self = alive.lock()) (*self)->EnvironmentCompleted(result, environment);
                                      return S_OK;
                                    });
   const HRESULT hr = CreateCoreWebView2EnvironmentThroughLoader(handler.get());
@@ -599,18 +566,24 @@ void TCustomEdgeBrowser::NavigateToString(const std::string& AHTMLContent) {
   if (FWebView) RecordResult(FWebView->NavigateToString(Widen(AHTMLContent).c_str()));
 }
 
-void TCustomEdgeBrowser::ExecuteScript(const std::string& JavaScript) {
-  if (!FWebView) return;
+void TCustomEdgeBrowser::ExecuteScript(const std::string& JavaScript, ScriptCompleted Completed) {
+  if (!FWebView) {
+    if (Completed) QueueOnUiThread([Completed] { Completed(E_FAIL, std::string()); });
+    return;
+  }
   std::weak_ptr<TCustomEdgeBrowser*> alive = FAlive;
-  FWebView->ExecuteScript(Widen(JavaScript).c_str(),
-                          VTL_HANDLER(ICoreWebView2ExecuteScriptCompletedHandler,
-                                      [alive](HRESULT result, LPCWSTR json) {
-                                        const auto self = alive.lock();
-                                        if (self && (*self)->OnExecuteScript)
-                                          (*self)->OnExecuteScript(**self, result, json ? Narrow(json) : std::string());
-                                        return S_OK;
-                                      })
-                              .get());
+  const HRESULT hr = FWebView->ExecuteScript(
+      Widen(JavaScript).c_str(), VTL_HANDLER(ICoreWebView2ExecuteScriptCompletedHandler,
+                                             [alive, Completed](HRESULT result, LPCWSTR json) {
+                                               const std::string value = json ? Narrow(json) : std::string();
+                                               if (Completed) Completed(result, value);
+                                               const auto self = alive.lock();
+                                               if (self && (*self)->OnExecuteScript)
+                                                 (*self)->OnExecuteScript(**self, result, value);
+                                               return S_OK;
+                                             })
+                                     .get());
+  if (FAILED(hr) && Completed) QueueOnUiThread([Completed, hr] { Completed(hr, std::string()); });
 }
 
 void TCustomEdgeBrowser::AddWebResourceRequestedFilter(const std::string& URL,

@@ -2,9 +2,10 @@
 
 // The web view control: a child window that hosts one WebView2 web view.
 //
-// Creation runs as a chain: a short-lived worker thread asks the loader
-// library for the environment; each later stage is handed to the
-// user-interface thread through the queue of procedures (ui_queue.h). Every
+// Creation runs as a chain on the user-interface thread, which owns every
+// WebView2 object: the control asks the loader library for the environment,
+// and each later stage comes as a completion through the thread's message
+// loop. Every
 // WebView2 event is forwarded to a std::function of the same name, with the
 // argument interfaces wrapped for the duration of the call. Every WebView2
 // call's result is recorded in LastErrorCode under a lock. Without a web view
@@ -102,7 +103,11 @@ class TCustomEdgeBrowser {
   // Operations -------------------------------------------------------------
   void Navigate(const std::string& AUrl);
   void NavigateToString(const std::string& AHTMLContent);
-  void ExecuteScript(const std::string& JavaScript);
+  // Runs script in the page. `Completed`, when given, receives the outcome
+  // and the script's value as JSON ("null" for undefined, or when the script
+  // threw), later; also when the web view refused the call.
+  using ScriptCompleted = std::function<void(HRESULT AResult, const std::string& AResultObjectAsJson)>;
+  void ExecuteScript(const std::string& JavaScript, ScriptCompleted Completed = {});
   void AddWebResourceRequestedFilter(const std::string& URL, COREWEBVIEW2_WEB_RESOURCE_CONTEXT ResourceContext);
   void RemoveWebResourceRequestedFilter(const std::string& URL, COREWEBVIEW2_WEB_RESOURCE_CONTEXT ResourceContext);
   void GoBack();

@@ -146,6 +146,14 @@ void TMainForm::FormCreate() {
   };
   edge.OnShortcut = [this](const MSG& message) { return OnShortcut && OnShortcut(message); };
 
+  // The page of a failed renderer or browser cannot answer a close query
+  // that is still open.
+  browser.OnPageLost = [this] {
+    if (!closeQueryPending_) return;
+    closeQueryPending_ = false;
+    CloseNow();
+  };
+
   FBrowserExternalModule->ProjectINI = &runtime_.RuntimeINI;
   FBrowserExternalModule->OnAppCloseRequest = [this] { BrowserExternalModuleAppCloseRequest(); };
 
@@ -160,14 +168,35 @@ void TMainForm::FormCreate() {
   }
 }
 
-// The page decides: the first close is refused and the page is told; its
-// vtl.app.close() allows the next. A web view that does not exist (never
-// created, failed, or closed) cannot answer, so the window then closes at once.
+// The page decides when it can: the first close is refused and the page is
+// asked; its vtl.app.close() allows the next. Whether it can answer is known
+// from the close script's value, which is true only when the page's
+// onCloseQuery ran. Without a web view (never created, failed, closed, being
+// made anew after its browser exited), with a page that cannot run the
+// handler (no bridge, an error page, a crashed renderer, a handler that
+// throws), or a renderer that fails while asked, nobody can answer, and the
+// window closes at once.
 bool TMainForm::FormCloseQuery() {
   TEdgeBrowser* edge = Edge();
-  const bool canClose = FCanClose || !edge || !edge->WebViewCreated();
-  if (FBrowserExternalModule) FBrowserExternalModule->RaiseEvent(CloseQueryEventScript());
-  return canClose;
+  if (FCanClose || !edge || !edge->WebViewCreated()) {
+    if (FBrowserExternalModule) FBrowserExternalModule->RaiseEvent(CloseQueryEventScript());
+    return true;
+  }
+  closeQueryPending_ = true;
+  edge->ExecuteScript(CloseQueryEventScript(), [this, alive = std::weak_ptr<int>(alive_)](HRESULT result,
+                                                                                       const std::string& value) {
+    if (alive.expired() || !closeQueryPending_) return;
+    closeQueryPending_ = false;
+    if (FAILED(result) || value != "true") CloseNow();
+  });
+  return false;
+}
+
+void TMainForm::CloseNow() {
+  FCanClose = true;
+  // Posted: this runs inside a handler of the web view, which must return
+  // before the window and the web view go.
+  if (hwnd_) PostMessageW(hwnd_, WM_CLOSE, 0, 0);
 }
 
 void TMainForm::FormClose() {
@@ -186,12 +215,7 @@ void TMainForm::EdgeBrowserDocumentTitleChanged(const std::string& ADocumentTitl
   if (runtime_.RuntimeINI.ReadBool("App", "DynamicAppTitle", false)) SetCaption(ADocumentTitle);
 }
 
-void TMainForm::BrowserExternalModuleAppCloseRequest() {
-  FCanClose = true;
-  // Posted: the request arrives inside the web view's message handler, which
-  // must return before the window and the web view go.
-  if (hwnd_) PostMessageW(hwnd_, WM_CLOSE, 0, 0);
-}
+void TMainForm::BrowserExternalModuleAppCloseRequest() { CloseNow(); }
 
 TEdgeBrowser* TMainForm::Edge() const { return FBrowserForm ? &FBrowserForm->EdgeBrowser() : nullptr; }
 

@@ -2,7 +2,8 @@
 
 // The main window: the application's one top-level window. It builds the
 // bridge module and the browser form, reads the window settings of the
-// package, decides the start address and negotiates closing with the page.
+// package, decides the start address and negotiates closing with the page
+// (with a page that can answer; otherwise the window closes at once).
 //
 // What the window commands use (all on the user-interface thread):
 //   Handle()                    the window, for any Win32 call
@@ -71,11 +72,15 @@ class TMainForm final : public WebViewPort {
   void FormClose();
   void EdgeBrowserDocumentTitleChanged(const std::string& ADocumentTitle);
   void BrowserExternalModuleAppCloseRequest();
+  // Allows closing and closes, posted.
+  void CloseNow();
   TEdgeBrowser* Edge() const;
 
   const Runtime& runtime_;
   HWND hwnd_ = nullptr;
   bool FCanClose = false;
+  bool closeQueryPending_ = false;  // a close script awaits its value
+  std::shared_ptr<int> alive_ = std::make_shared<int>(0);
   StyleManager& styles_;
   std::unique_ptr<BridgeServiceSet> adapters_;
   std::unique_ptr<TBrowserForm> FBrowserForm;

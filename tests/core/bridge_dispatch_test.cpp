@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -124,6 +125,32 @@ TEST(Dispatcher, UnhandledErrorsAreReportedNotThrown) {
   EXPECT_EQ(d.errors[0], "Value 'id' not found");
 }
 
+// Each reply goes to the document that asked: an iframe's to that frame, also
+// when it comes after other requests were answered (a dialog left open), and
+// none once the frame is gone.
+TEST(Dispatcher, RepliesGoToTheDocumentThatAsked) {
+  struct Frame : ReplyTarget {
+    void PostWebMessageAsJson(const std::string& json) override { posts.push_back(json); }
+    std::vector<std::string> posts;
+  };
+  Dispatch h;
+  h.dialogs.hold = true;
+  h.dialogs.answers = {"C:\\a.txt", "C:\\b.txt"};
+  auto frame = std::make_shared<Frame>(), gone = std::make_shared<Frame>();
+  h.module.EdgeBrowserWebMessageReceived(R"({"id": 20001, "uuid": "open", "data": {}})", frame);
+  h.module.EdgeBrowserWebMessageReceived(R"({"id": 20001, "uuid": "lost", "data": {}})", gone);
+  EXPECT_EQ(h.Call(10002), Dispatch::Reply(true, "true"));  // answered while the dialogs are open
+  h.module.EdgeBrowserWebMessageReceived(R"({"id": 10002, "uuid": "f", "data": {}})", frame);
+  EXPECT_EQ(frame->posts, (std::vector<std::string>{R"({"uuid": "f", "success": true, "result": true})"}));
+
+  h.dialogs.Close();
+  gone.reset();
+  h.dialogs.Close();
+  EXPECT_EQ(frame->posts.back(), R"({"uuid": "open", "success": true, "result": "C:\\a.txt"})");
+  EXPECT_EQ(frame->posts.size(), 2u);
+  EXPECT_EQ(h.webView.posts.size(), 1u);  // nothing of the frames' reached the top document
+}
+
 TEST(CommandTable, FiftyFiveIdsInOrder) {
   const auto table = CommandTable();
   EXPECT_EQ(table.size(), 55u);
@@ -137,7 +164,7 @@ TEST(CommandTable, FiftyFiveIdsInOrder) {
 }
 
 TEST(EventScripts, Texts) {
-  EXPECT_EQ(CloseQueryEventScript(), "vtl.events.onCloseQuery();");
+  EXPECT_EQ(CloseQueryEventScript(), "vtl.events.onCloseQuery(); true;");
   EXPECT_EQ(MainMenuItemClickEventScript(42), "vtl.events.onMainMenuItemClick(\"42\");");
   EXPECT_EQ(TrayMenuItemClickEventScript(-1), "vtl.events.onTrayMenuItemClick(\"-1\");");
   EXPECT_EQ(TrayIconClickEventScript(), "vtl.events.onTrayIconClick();");

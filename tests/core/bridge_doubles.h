@@ -170,24 +170,39 @@ struct MemoryWindow : WindowService {
 };
 
 // Answers with the queued paths in turn ("" once the queue is empty) and
-// keeps what each dialog was asked.
+// keeps what each dialog was asked. The answer comes at once, or, with
+// `hold`, when the test calls Close: as a dialog that stays open.
 struct MemoryDialogs : DialogService {
-  std::string OpenFile(const FileDialogOptions& options) override { return Answer("open", options); }
-  std::string SaveFile(const FileDialogOptions& options) override { return Answer("save", options); }
-  std::string SelectFolder(const std::string& title) override {
+  void OpenFile(const FileDialogOptions& options, Done done) override { Answer("open", options, std::move(done)); }
+  void SaveFile(const FileDialogOptions& options, Done done) override { Answer("save", options, std::move(done)); }
+  void SelectFolder(const std::string& title, Done done) override {
     FileDialogOptions options;
     options.title = title;
-    return Answer("folder", options);
+    Answer("folder", options, std::move(done));
   }
-  std::string Answer(const std::string& kind, const FileDialogOptions& options) {
+  void Answer(const std::string& kind, const FileDialogOptions& options, Done done) {
     runs.emplace_back(kind, options);
-    if (answers.empty()) return "";
-    std::string answer = answers.front();
-    answers.erase(answers.begin());
-    return answer;
+    std::string answer;
+    if (!answers.empty()) {
+      answer = answers.front();
+      answers.erase(answers.begin());
+    }
+    if (hold) {
+      open.emplace_back(std::move(done), std::move(answer));
+    } else {
+      done(std::move(answer));
+    }
+  }
+  // Closes the dialog opened first among those still open.
+  void Close() {
+    auto [done, answer] = std::move(open.front());
+    open.erase(open.begin());
+    done(std::move(answer));
   }
   std::vector<std::string> answers;
   std::vector<std::pair<std::string, FileDialogOptions>> runs;
+  bool hold = false;
+  std::vector<std::pair<Done, std::string>> open;
 };
 
 // The style catalogue without drawing; errors that would be shown are kept.

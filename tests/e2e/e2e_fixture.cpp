@@ -407,6 +407,22 @@ void EndToEnd::SetUp() {
 
 void EndToEnd::TearDown() {
   EndProcessesUnder(dir_);
+  // The fake holds every program to WebView2's rules: a call from another
+  // thread, a navigation before the document script was ready, or a reply
+  // that is no JSON is a fault of the runtime, whichever test met it.
+  if (!rulesMayBreak_) {
+    static constexpr std::string_view kBroken[] = {"wrong-thread", "document-script-missed", "post-refused",
+                                                   "frame-post-refused"};
+    for (const auto& name : Listing(dir_)) {
+      if (name.rfind("transcript", 0) != 0) continue;
+      for (const auto& line : fake::ReadTranscript(Utf8(dir_ / PathFromUtf8(name)))) {
+        if (std::find(std::begin(kBroken), std::end(kBroken), line[0]) == std::end(kBroken)) continue;
+        std::string text;
+        for (const auto& field : line) text += (text.empty() ? "" : " | ") + field;
+        ADD_FAILURE() << name << ": a WebView2 rule broken: " << text;
+      }
+    }
+  }
   for (const auto& id : appIds_) RemoveTree(DataDirOf(id));
   RemoveTree(dir_);
 }

@@ -5,8 +5,10 @@
 
 #include <algorithm>
 #include <fstream>
+#include <thread>
 
 #include "e2e_fixture.h"
+#include "win32/com_ptr.h"
 #include "win32/text.h"
 
 namespace vtl::e2e {
@@ -176,6 +178,231 @@ TEST_F(FakeLoader, OnlyTheProcessThatTakesTheScenarioWritesTheLogItself) {
   const Transcript own{fake::ReadTranscript(ownLog)};
   EXPECT_EQ(own.CheckPids(), std::vector<std::string>{pid});
   EXPECT_EQ(own.Of("process").size(), 1u);
+}
+
+using win32::ComHandler;
+using win32::ComPtr;
+
+// Runs this thread's message loop until `done` is true or `timeout` has passed.
+bool PumpUntil(const std::function<bool()>& done, Milliseconds timeout = kTimeout) {
+  const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(timeout.count());
+  while (!done()) {
+    if (GetTickCount64() >= end) return false;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+  }
+  return true;
+}
+
+std::string TakeString(LPWSTR text) {
+  const std::string copy = text ? win32::Narrow(text) : std::string();
+  CoTaskMemFree(text);
+  return copy;
+}
+
+// The fake loaded into this process with a scenario, and its web view made
+// the way a host makes it, on this thread.
+class FakeWebView : public FakeLoader {
+ protected:
+  void Open(const std::vector<std::string>& steps) {
+    rulesMayBreak_ = true;  // these tests break the rules on purpose
+    const fs::path scenario = dir_ / "scenario.txt";
+    std::ofstream out(scenario);
+    for (const auto& step : steps) out << step << "\n";
+    out.close();
+    env_.emplace(FakeEnvironment({{"VTL_FAKE_SCENARIO", Utf8(scenario)}, {"VTL_FAKE_PROCESS", std::nullopt}}));
+    fake_.emplace();
+    ASSERT_TRUE(*fake_);
+    auto* create = fake_->Export<decltype(CreateCoreWebView2Environment)>("CreateCoreWebView2Environment");
+    const auto handler = ComHandler<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler>::Create(
+        IID_ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler,
+        [this](HRESULT, ICoreWebView2Environment* e) {
+          environment_ = ComPtr(e);
+          return S_OK;
+        });
+    ASSERT_EQ(create(handler.get()), S_OK);
+    // Completions come later, through the loop, never inside the call.
+    EXPECT_FALSE(environment_);
+    ASSERT_TRUE(PumpUntil([&] { return static_cast<bool>(environment_); }));
+  }
+  ComPtr<ICoreWebView2CreateCoreWebView2ControllerCompletedHandler> ControllerHandler() {
+    return ComHandler<ICoreWebView2CreateCoreWebView2ControllerCompletedHandler>::Create(
+        IID_ICoreWebView2CreateCoreWebView2ControllerCompletedHandler, [this](HRESULT, ICoreWebView2Controller* c) {
+          controller_ = ComPtr(c);
+          if (c) c->get_CoreWebView2(webView_.Put());
+          return S_OK;
+        });
+  }
+  void MakeWebView() {
+    ASSERT_EQ(environment_->CreateCoreWebView2Controller(nullptr, ControllerHandler().get()), S_OK);
+    EXPECT_FALSE(controller_);
+    ASSERT_TRUE(PumpUntil([&] { return static_cast<bool>(webView_); }));
+  }
+  void TearDown() override {
+    webView_.Reset();
+    controller_.Reset();
+    environment_.Reset();
+    fake_.reset();
+    env_.reset();
+    FakeLoader::TearDown();
+  }
+
+  std::optional<ScopedEnvironment> env_;
+  std::optional<LoadedFake> fake_;
+  ComPtr<ICoreWebView2Environment> environment_;
+  ComPtr<ICoreWebView2Controller> controller_;
+  ComPtr<ICoreWebView2> webView_;
+};
+
+TEST_F(FakeWebView, ObjectsBelongToTheThreadThatMadeThem) {
+  Open({});
+  HRESULT fromWorker = S_OK;
+  std::thread([&] { fromWorker = environment_->CreateCoreWebView2Controller(nullptr, ControllerHandler().get()); })
+      .join();
+  EXPECT_EQ(fromWorker, RPC_E_WRONG_THREAD);
+  MakeWebView();
+  std::thread([&] { fromWorker = webView_->Navigate(L"file:///index.html"); }).join();
+  EXPECT_EQ(fromWorker, RPC_E_WRONG_THREAD);
+  const auto wrong = ReadTranscript().Of("wrong-thread");
+  ASSERT_EQ(wrong.size(), 2u);
+  EXPECT_EQ(wrong[0][1], "CreateCoreWebView2Controller");
+  EXPECT_EQ(wrong[1][1], "Navigate");
+  EXPECT_TRUE(ReadTranscript().Of("navigate").empty());
+}
+
+TEST_F(FakeWebView, PostWebMessageAsJsonTakesOnlyJson) {
+  Open({});
+  MakeWebView();
+  struct Case {
+    const wchar_t* text;
+    HRESULT result;
+  };
+  const Case cases[] = {
+      {LR"({"uuid": "u", "success": true, "result": [1, -2.5e+3, "\u00e9\\", null, false, {}]})", S_OK},
+      {LR"( "text" )", S_OK},
+      {L"0", S_OK},
+      {L"{\"a\": [[[[]]]]}", S_OK},
+      {L"", E_INVALIDARG},
+      {L"{a: 1}", E_INVALIDARG},
+      {L"'single'", E_INVALIDARG},
+      {L"[1,]", E_INVALIDARG},
+      {L"01", E_INVALIDARG},
+      {L"{\"a\": 1} {}", E_INVALIDARG},
+      {L"\"tab\tinside\"", E_INVALIDARG},
+      {L"\"\\x41\"", E_INVALIDARG},
+      {L"[1, 2", E_INVALIDARG},
+      {L"True", E_INVALIDARG},
+      {L"{\"uuid\": \"a\"b\"}", E_INVALIDARG},
+  };
+  size_t accepted = 0;
+  for (const auto& c : cases) {
+    EXPECT_EQ(webView_->PostWebMessageAsJson(c.text), c.result) << win32::Narrow(c.text);
+    accepted += c.result == S_OK;
+  }
+  const auto t = ReadTranscript();
+  EXPECT_EQ(t.Of("post").size(), accepted);
+  EXPECT_EQ(t.Of("post-refused").size(), std::size(cases) - accepted);
+}
+
+// A handler that runs a nested message loop (a modal dialog) holds every
+// further event until it returns; then they come, in order.
+TEST_F(FakeWebView, NoEventWhileAHandlerRuns) {
+  Open({R"(message {"n": 1})", R"(message {"n": 2})", R"(message {"n": 3})"});
+  MakeWebView();
+  std::vector<std::string> received;
+  size_t duringTheLoop = 0;
+  EventRegistrationToken token{};
+  webView_->add_WebMessageReceived(
+      ComHandler<ICoreWebView2WebMessageReceivedEventHandler>::Create(
+          IID_ICoreWebView2WebMessageReceivedEventHandler,
+          [&](ICoreWebView2*, ICoreWebView2WebMessageReceivedEventArgs* args) {
+            LPWSTR json = nullptr;
+            args->get_WebMessageAsJson(&json);
+            received.push_back(TakeString(json));
+            if (received.size() == 1) {
+              // Long enough for the scenario to raise the others meanwhile.
+              PumpUntil([] { return false; }, Milliseconds(1500));
+              duringTheLoop = received.size();
+            }
+            return S_OK;
+          })
+          .get(),
+      &token);
+  ASSERT_EQ(webView_->Navigate(L"file:///index.html"), S_OK);
+  ASSERT_TRUE(PumpUntil([&] { return received.size() == 3; }));
+  EXPECT_EQ(duringTheLoop, 1u);
+  EXPECT_EQ(received, (std::vector<std::string>{R"({"n": 1})", R"({"n": 2})", R"({"n": 3})"}));
+  EXPECT_EQ(ReadTranscript().Of("held").size(), 2u);
+}
+
+// An iframe's messages come through its frame object, never through the web
+// view's WebMessageReceived; what the host posts to the frame is written down.
+TEST_F(FakeWebView, IframeMessagesArriveThroughTheirFrames) {
+  Open({"frame side file:///side.html", R"(frame-message side {"from": "side"})", R"(message {"from": "top"})",
+        "frame-gone side", "frame-message side {}"});
+  MakeWebView();
+  std::vector<std::string> top, side;
+  ComPtr<ICoreWebView2Frame2> frame;
+  bool destroyed = false;
+  ComPtr<ICoreWebView2_4> webView4;
+  ASSERT_EQ(webView_->QueryInterface(IID_ICoreWebView2_4, reinterpret_cast<void**>(webView4.Put())), S_OK);
+  EventRegistrationToken token{};
+  webView_->add_WebMessageReceived(ComHandler<ICoreWebView2WebMessageReceivedEventHandler>::Create(
+                                       IID_ICoreWebView2WebMessageReceivedEventHandler,
+                                       [&](ICoreWebView2*, ICoreWebView2WebMessageReceivedEventArgs* args) {
+                                         LPWSTR json = nullptr;
+                                         args->get_WebMessageAsJson(&json);
+                                         top.push_back(TakeString(json));
+                                         return S_OK;
+                                       })
+                                       .get(),
+                                   &token);
+  webView4->add_FrameCreated(
+      ComHandler<ICoreWebView2FrameCreatedEventHandler>::Create(
+          IID_ICoreWebView2FrameCreatedEventHandler,
+          [&](ICoreWebView2*, ICoreWebView2FrameCreatedEventArgs* args) {
+            ComPtr<ICoreWebView2Frame> created;
+            args->get_Frame(created.Put());
+            created->QueryInterface(IID_ICoreWebView2Frame2, reinterpret_cast<void**>(frame.Put()));
+            EventRegistrationToken t{};
+            frame->add_WebMessageReceived(
+                ComHandler<ICoreWebView2FrameWebMessageReceivedEventHandler>::Create(
+                    IID_ICoreWebView2FrameWebMessageReceivedEventHandler,
+                    [&](ICoreWebView2Frame* sender, ICoreWebView2WebMessageReceivedEventArgs* message) {
+                      LPWSTR json = nullptr, source = nullptr;
+                      message->get_WebMessageAsJson(&json);
+                      message->get_Source(&source);
+                      side.push_back(TakeString(source) + " " + TakeString(json));
+                      ComPtr<ICoreWebView2Frame2> reply;
+                      sender->QueryInterface(IID_ICoreWebView2Frame2, reinterpret_cast<void**>(reply.Put()));
+                      reply->PostWebMessageAsJson(L"{\"to\": \"side\"}");
+                      return S_OK;
+                    })
+                    .get(),
+                &t);
+            frame->add_Destroyed(ComHandler<ICoreWebView2FrameDestroyedEventHandler>::Create(
+                                     IID_ICoreWebView2FrameDestroyedEventHandler,
+                                     [&](ICoreWebView2Frame*, IUnknown*) {
+                                       destroyed = true;
+                                       return S_OK;
+                                     })
+                                     .get(),
+                                 &t);
+            return S_OK;
+          })
+          .get(),
+      &token);
+  ASSERT_EQ(webView_->Navigate(L"file:///index.html"), S_OK);
+  ASSERT_TRUE(PumpUntil([&] { return !ReadTranscript().Of("scenario-end").empty(); }));
+  EXPECT_EQ(top, std::vector<std::string>{R"({"from": "top"})"});
+  EXPECT_EQ(side, std::vector<std::string>{R"(file:///side.html {"from": "side"})"});
+  EXPECT_EQ(ReadTranscript().Of("frame-post"), (std::vector<fake::TranscriptLine>{{"frame-post", "side", R"({"to": "side"})"}}));
+  EXPECT_TRUE(destroyed);
+  BOOL gone = FALSE;
+  frame->IsDestroyed(&gone);
+  EXPECT_TRUE(gone);
+  EXPECT_EQ(ReadTranscript().Of("scenario-error").size(), 1u);  // no frame "side" any more
 }
 
 class TestInstaller : public EndToEnd {};

@@ -19,7 +19,7 @@ using Files = std::vector<std::pair<std::string, std::string>>;
 
 constexpr char kDragOver[] = "window.addEventListener(\"dragover\", function(e){e.preventDefault();},false);";
 constexpr char kDrop[] = "window.addEventListener(\"drop\", function(e){e.preventDefault();}, false);";
-constexpr char kCloseQuery[] = "vtl.events.onCloseQuery();";
+constexpr char kCloseQuery[] = "vtl.events.onCloseQuery(); true;";
 
 class WebViewHost : public EndToEnd {};
 
@@ -335,11 +335,11 @@ TEST_F(WebViewHost, ClosingIsNegotiatedWithThePage) {
   // The page asks first and then closes: the first close is refused and the
   // page told; its close request ends the program with 0.
   const std::string askId = NewAppId("ask");
-  const auto ask = Scenario("ask", {"close", std::string("await-execute ") + kCloseQuery, "wait 300", close},
+  const auto ask = Scenario("ask", {"script-result true", "close", std::string("await-execute ") + kCloseQuery, "wait 300", close},
                             {{"VTL_FAKE_PAGE_ANSWERS_CLOSE", std::nullopt}});
   const Process asking = Start(Package("ask.exe", Settings(askId, "Closing")), ask.env);
   // A page that never answers keeps the window.
-  const auto deaf = Scenario("deaf", {"close", "close"}, {{"VTL_FAKE_PAGE_ANSWERS_CLOSE", std::nullopt}});
+  const auto deaf = Scenario("deaf", {"script-result true", "close", "close"}, {{"VTL_FAKE_PAGE_ANSWERS_CLOSE", std::nullopt}});
   const Process keeping = Start(Package("deaf.exe", Settings(NewAppId("deaf"), "Closing")), deaf.env);
   // Without a web view nobody can answer: the window closes at once.
   const Process noWebView = Start(Package("none.exe", Settings(NewAppId("none"), "Closing")),
@@ -362,6 +362,91 @@ TEST_F(WebViewHost, ClosingIsNegotiatedWithThePage) {
   ASSERT_TRUE(main);
   uidriver::Close(main->handle);
   EXPECT_EQ(noWebView.WaitForExit(), 0u);
+}
+
+// A dialog runs once the request's handler has returned: while it is open the
+// page's other requests are answered, and its own answer comes when it closes.
+TEST_F(WebViewHost, RequestsAreAnsweredWhileADialogIsOpen) {
+  const auto scenario = Scenario("dialog", {R"(message {"id":20001,"uuid":"open","data":{"title":"Pick one"}})",
+                                            R"(message {"id":10002,"uuid":"meanwhile","data":{}})"});
+  const Process p = Start(Package("dialog.exe", Settings(NewAppId("dialog"), "Dialog")), scenario.env);
+  const auto dialog = WaitForWindowOf(p, uidriver::WindowQuery().WithCaption("Pick one"));
+  ASSERT_TRUE(dialog);
+  ASSERT_TRUE(WaitUntil([&] { return scenario.Ended(); }));
+  EXPECT_EQ(Fields(scenario.Read(), "post"),
+            (std::vector<std::vector<std::string>>{{R"({"uuid": "meanwhile", "success": true, "result": true})"}}));
+  uidriver::Close(dialog->handle);
+  ASSERT_TRUE(WaitUntil([&] { return Fields(scenario.Read(), "post").size() == 2; }));
+  EXPECT_EQ(Fields(scenario.Read(), "post")[1][0], R"({"uuid": "open", "success": true, "result": ""})");
+  EXPECT_TRUE(scenario.Read().Of("held").empty());
+}
+
+// Whether the page can answer a close is known from the close script's value;
+// a page that cannot closes at once. A renderer that fails is reloaded, a
+// browser that exits gives a new web view, and a page that answers again keeps
+// its right to refuse.
+TEST_F(WebViewHost, WindowClosesAtOnceWhenNoPageCanAnswer) {
+  const std::string start = "await-navigate file:///index.html";
+  struct Case {
+    const char* label;
+    std::vector<std::string> steps;  // the close comes last
+    const char* close;               // what the close gave
+    size_t reloads, environments;
+  };
+  const Case cases[] = {
+      {"answers", {"script-result true"}, "refused", 0, 1},
+      // A remote page without the bridge, a built-in error page, an
+      // onCloseQuery that throws: the script's value is null.
+      {"nohandler", {}, "closed", 0, 1},
+      {"crashed", {"script-result true", "crash"}, "refused", 1, 1},
+      // A renderer that fails again before its reload completed stays an error page.
+      {"crashagain", {"script-result true", "crash", "crash"}, "closed", 1, 1},
+      {"hung", {"script-result true", "crash hang"}, "refused", 1, 1},
+      {"browsergone", {"script-result true", "crash browser"}, "closed", 0, 2},
+      {"browserback", {"script-result true", start, "crash browser", start}, "refused", 0, 2},
+  };
+  struct Run {
+    const Case& c;
+    ScenarioRun scenario;
+    Process process;
+  };
+  std::vector<Run> runs;
+  for (const auto& c : cases) {
+    auto steps = c.steps;
+    steps.push_back("close");
+    auto scenario = Scenario(c.label, steps, {{"VTL_FAKE_PAGE_ANSWERS_CLOSE", std::nullopt}});
+    runs.push_back({c, scenario, Start(Package(std::string(c.label) + ".exe", Settings(NewAppId(c.label), "Closing")),
+                                       scenario.env)});
+  }
+  for (auto& run : runs) {
+    const bool closes = std::string(run.c.close) == "closed";
+    if (closes) {
+      EXPECT_EQ(run.process.WaitForExit(), 0u) << run.c.label;
+    } else {
+      ASSERT_TRUE(WaitUntil([&] { return run.scenario.Ended(); })) << run.c.label;
+      Sleep(300);  // a close that would come, comes now
+      EXPECT_TRUE(run.process.Running()) << run.c.label;
+    }
+    const auto t = run.scenario.Read();
+    const auto closeLines = Fields(t, "close");
+    ASSERT_EQ(closeLines.size(), 1u) << run.c.label;
+    // The close script is asked first; its value closes the window later.
+    // The close script is asked first, and its value closes the window; a
+    // web view that is being made anew cannot answer at all.
+    EXPECT_EQ(closeLines[0][0], closes && run.c.environments == 1 ? "refused" : run.c.close) << run.c.label;
+    EXPECT_EQ(t.Of("reload").size(), run.c.reloads) << run.c.label;
+    EXPECT_EQ(t.Of("env").size(), 4 * run.c.environments) << run.c.label;
+    // Every web view opened the start page, once its script was in place.
+    EXPECT_EQ(t.Of("navigate").size(), t.Of("document-script").size()) << run.c.label;
+  }
+
+  // A hung page gets no answer to the close script: the next report of the
+  // hang closes the window.
+  const auto hung = Scenario("hungclose", {"script-result true", "crash hang", "crash hang", "close", "crash hang"},
+                             {{"VTL_FAKE_PAGE_ANSWERS_CLOSE", std::nullopt}});
+  const Process hanging = Start(Package("hungclose.exe", Settings(NewAppId("hungclose"), "Closing")), hung.env);
+  EXPECT_EQ(hanging.WaitForExit(), 0u);
+  EXPECT_EQ(hung.Read().Of("reload").size(), 1u);
 }
 
 TEST_F(WebViewHost, FileLinksInANewWindowStartASecondProcess) {

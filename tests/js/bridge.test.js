@@ -3,6 +3,9 @@
 const test = require('node:test');
 const assert = require('node:assert/strict');
 const {loadBridge, commandTable} = require('./stand_in.js');
+const fs = require('node:fs');
+const path = require('node:path');
+const vm = require('node:vm');
 
 const settled = (promise) =>
   promise.then((value) => ({resolved: value}), (reason) => ({rejected: reason}));
@@ -120,4 +123,33 @@ test('default event handlers', () => {
   // The host runs "vtl.events.onCloseQuery();": by default the app closes.
   assert.equal(vtl.events.onCloseQuery(), undefined);
   assert.deepEqual(posted.map((m) => [m.id, m.data]), [[50001, {}]]);
+});
+
+// The host's close query, as ExecuteScript gives its value: the JSON of the
+// script's completion value, null when it is undefined or the script threw.
+test('the close query tells whether the page can answer', () => {
+  const source = fs.readFileSync(path.join(__dirname, '../../src/core/bridge/browser_external_module.cpp'), 'utf8');
+  const script = JSON.parse(source.match(/CloseQueryEventScript\(\) \{ return ("(?:[^"\\]|\\.)*"); \}/)[1]);
+  const valueOf = (context) => {
+    try {
+      const value = vm.runInContext(script, context);
+      return JSON.stringify(value === undefined ? null : value);
+    } catch {
+      return 'null';
+    }
+  };
+  const page = loadBridge();
+  assert.equal(valueOf(page.window), 'true');
+  assert.deepEqual(page.posted.map((m) => m.id), [50001]);  // the default closes
+
+  const asking = loadBridge();
+  asking.vtl.events.onCloseQuery = () => {};  // asks the user first
+  assert.equal(valueOf(asking.window), 'true');
+  assert.equal(asking.posted.length, 0);
+
+  const throwing = loadBridge();
+  throwing.vtl.events.onCloseQuery = () => { throw new Error('broken'); };
+  assert.equal(valueOf(throwing.window), 'null');
+
+  assert.equal(valueOf(vm.createContext({})), 'null');  // no bridge: a remote or error page
 });

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <charconv>
+#include <utility>
 
 #include "core/bridge/arguments.h"
 #include "core/bridge/command_table.h"
@@ -49,6 +50,27 @@ std::string ClickScript(std::string_view handler, long long itemId) {
 }  // namespace
 
 void TBrowserExternalModule::EdgeBrowserWebMessageReceived(std::string_view json) {
+  const Route outer = std::exchange(route_, Route{});
+  Dispatch(json);
+  route_ = outer;
+}
+
+void TBrowserExternalModule::EdgeBrowserWebMessageReceived(std::string_view json, std::weak_ptr<ReplyTarget> frame) {
+  const Route outer = std::exchange(route_, Route{true, std::move(frame)});
+  Dispatch(json);
+  route_ = outer;
+}
+
+TBrowserExternalModule::LateReply TBrowserExternalModule::ReplyLater(std::string uuid) {
+  return [this, alive = Lifetime(), route = route_, uuid = std::move(uuid)](std::string_view result, bool success) {
+    if (alive.expired()) return;
+    const Route outer = std::exchange(route_, route);
+    SendResponse(uuid, result, success);
+    route_ = outer;
+  };
+}
+
+void TBrowserExternalModule::Dispatch(std::string_view json) {
   try {
     // Text that is not JSON leaves no document; reading "id" then fails.
     const std::optional<JsonValue> document = ParseJson(json);
@@ -73,7 +95,10 @@ void TBrowserExternalModule::EdgeBrowserWebMessageReceived(std::string_view json
 }
 
 void TBrowserExternalModule::SendResponse(std::string_view uuid, std::string_view result, bool success) {
-  if (services_.webView == nullptr) return;
+  std::shared_ptr<ReplyTarget> frame;
+  if (route_.toFrame && !(frame = route_.frame.lock())) return;  // the frame is gone
+  ReplyTarget* target = frame ? frame.get() : services_.webView;
+  if (target == nullptr) return;
   // One buffer serves every reply, so a reply costs no allocation; a reply
   // sent while another is being posted (a modal loop inside the web view)
   // gets a buffer of its own.
@@ -104,14 +129,17 @@ void TBrowserExternalModule::SendResponse(std::string_view uuid, std::string_vie
       if (!nested) busy = false;
     }
   } release{replyBusy_, nested};
-  services_.webView->PostWebMessageAsJson(reply);
+  target->PostWebMessageAsJson(reply);
 }
 
 void TBrowserExternalModule::RaiseEvent(const std::string& script) {
   if (services_.webView != nullptr) services_.webView->ExecuteScript(script);
 }
 
-std::string CloseQueryEventScript() { return "vtl.events.onCloseQuery();"; }
+// The script's value is true only when the page has the bridge's handler and
+// it ran without throwing; a page without it, an error page, or a handler that
+// throws gives null.
+std::string CloseQueryEventScript() { return "vtl.events.onCloseQuery(); true;"; }
 
 std::string MainMenuItemClickEventScript(long long itemId) { return ClickScript("onMainMenuItemClick", itemId); }
 

@@ -20,12 +20,19 @@ namespace vtl {
 class RuntimeZip;
 class IniDocument;
 
-// What the bridge needs of the web view.
-class WebViewPort {
+// A document that sends requests and takes their replies: the web view's top
+// document, or one of its iframes.
+class ReplyTarget {
  public:
-  virtual ~WebViewPort() = default;
+  virtual ~ReplyTarget() = default;
   // The web view may refuse the text; that is ignored.
   virtual void PostWebMessageAsJson(const std::string& json) = 0;
+};
+
+// What the bridge needs of the web view. Its PostWebMessageAsJson reaches the
+// top document.
+class WebViewPort : public ReplyTarget {
+ public:
   // Runs script in the current document; what it returns is ignored.
   virtual void ExecuteScript(const std::string& script) = 0;
   // The page's zoom factor (1.0 is 100 %).
@@ -68,10 +75,13 @@ class TBrowserExternalModule {
   TBrowserExternalModule(const TBrowserExternalModule&) = delete;
   TBrowserExternalModule& operator=(const TBrowserExternalModule&) = delete;
 
-  // One web message, as the web view's JSON text. Never raises: an error that
-  // a command leaves unhandled ends this message without a reply and is handed
-  // to OnUnhandledError.
+  // One web message of the top document, as the web view's JSON text. Never
+  // raises: an error that a command leaves unhandled ends this message without
+  // a reply and is handed to OnUnhandledError.
   void EdgeBrowserWebMessageReceived(std::string_view json);
+  // The same for a message of an iframe: its replies go to `frame`, and are
+  // dropped once the frame is gone.
+  void EdgeBrowserWebMessageReceived(std::string_view json, std::weak_ptr<ReplyTarget> frame);
 
   // Replies: {"uuid": <uuid as a JSON string>, "success": <bool>, "result": <result>}.
   // `result` is JSON text already.
@@ -86,9 +96,14 @@ class TBrowserExternalModule {
   // onNotificationClick in the page. Call it on the user-interface thread.
   void NotificationCenterReceiveLocalNotification(std::string_view name);
 
-  // Expires when the module is destroyed. A reply that comes later than its
-  // request (shell.command) holds this and is dropped once it has expired.
+  // Expires when the module is destroyed.
   std::weak_ptr<const void> Lifetime() const { return lifetime_; }
+
+  // For a command that answers after its handler has returned (shell.command,
+  // the dialogs): the reply to `uuid`, to the document that sent the message
+  // being handled now. Dropped once the module or that document is gone.
+  using LateReply = std::function<void(std::string_view result, bool success)>;
+  LateReply ReplyLater(std::string uuid);
 
   const BridgeServices& services() const { return services_; }
   BridgeServices& services() { return services_; }
@@ -108,9 +123,18 @@ class TBrowserExternalModule {
   std::string replyBuffer_;
   bool replyBusy_ = false;
   std::shared_ptr<const int> lifetime_ = std::make_shared<const int>(0);
+  // Where the replies of the message being handled go: nothing for the top
+  // document, else the iframe that sent it.
+  struct Route {
+    bool toFrame = false;
+    std::weak_ptr<ReplyTarget> frame;
+  };
+  Route route_;
+  void Dispatch(std::string_view json);
 };
 
-// The event scripts.
+// The event scripts. The close query's value is `true` when the page's
+// onCloseQuery ran: the page can answer, and decides.
 std::string CloseQueryEventScript();
 std::string MainMenuItemClickEventScript(long long itemId);
 std::string TrayIconClickEventScript();

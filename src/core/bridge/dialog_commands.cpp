@@ -1,4 +1,5 @@
-// dialogs.*: the open, save and folder dialogs. Cancelling answers "".
+// dialogs.*: the open, save and folder dialogs. Cancelling answers "". The
+// reply comes once the dialog has closed; other requests are answered meanwhile.
 
 #include "core/bridge/command_support.h"
 #include "core/bridge/handlers.h"
@@ -27,13 +28,18 @@ FileDialogOptions ReadFileDialogOptions(const JsonValue& data, std::string_view 
   return options;
 }
 
+// The answer once the dialog has closed: the path, "" when cancelled.
+DialogService::Done AnswerPath(TBrowserExternalModule& module, const std::string& uuid) {
+  return [reply = module.ReplyLater(uuid)](std::string path) { reply(TStrUtils::StringToJsonString(path), true); };
+}
+
 }  // namespace
 
 void DialogsOpenFile(TBrowserExternalModule& module, const std::string& uuid, const JsonValue& data) {
   DialogService* dialogs = module.services().dialogs;
   if (dialogs == nullptr) return;
   const FileDialogOptions options = ReadFileDialogOptions(data, "Open file");
-  module.SendSuccessResponse(uuid, TStrUtils::StringToJsonString(dialogs->OpenFile(options)));
+  dialogs->OpenFile(options, AnswerPath(module, uuid));
 }
 
 void DialogsSaveFile(TBrowserExternalModule& module, const std::string& uuid, const JsonValue& data) {
@@ -41,16 +47,17 @@ void DialogsSaveFile(TBrowserExternalModule& module, const std::string& uuid, co
   if (dialogs == nullptr) return;
   FileDialogOptions options = ReadFileDialogOptions(data, "Save file");
   options.overwritePrompt = GetBoolArg(data, "overwritePrompt", false);
-  module.SendSuccessResponse(uuid, TStrUtils::StringToJsonString(dialogs->SaveFile(options)));
+  dialogs->SaveFile(options, AnswerPath(module, uuid));
 }
 
 void DialogsSelFolder(TBrowserExternalModule& module, const std::string& uuid, const JsonValue& data) {
   DialogService* dialogs = module.services().dialogs;
   if (dialogs == nullptr) return;
   const std::string title = GetStringArg(data, "title", "Save file");
-  std::string folder = dialogs->SelectFolder(title);
-  if (!folder.empty()) folder = WithTrailingBackslash(std::move(folder));
-  module.SendSuccessResponse(uuid, TStrUtils::StringToJsonString(folder));
+  dialogs->SelectFolder(title, [reply = module.ReplyLater(uuid)](std::string folder) {
+    if (!folder.empty()) folder = WithTrailingBackslash(std::move(folder));
+    reply(TStrUtils::StringToJsonString(folder), true);
+  });
 }
 
 }  // namespace vtl

@@ -45,11 +45,9 @@ void ShellCommand(TBrowserExternalModule& module, const std::string& uuid, const
   if (command.empty()) return module.SendErrorResponse(uuid, "\"Missing command\"");
   const std::string workingDir = GetStringArg(data, "workingDir", "");
   const bool showWindow = GetStringArg(data, "showWindow", "false") == "true";
-  shell->GetDosOutput(command, workingDir, showWindow,
-                      [alive = module.Lifetime(), &module, uuid](std::string output) {
-                        if (alive.expired()) return;
-                        module.SendSuccessResponse(uuid, TStrUtils::StringToJsonString(output));
-                      });
+  shell->GetDosOutput(command, workingDir, showWindow, [reply = module.ReplyLater(uuid)](std::string output) {
+    reply(TStrUtils::StringToJsonString(output), true);
+  });
 }
 
 void ShellWindows(TBrowserExternalModule& module, const std::string& uuid, const JsonValue&) {

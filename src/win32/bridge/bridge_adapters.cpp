@@ -12,6 +12,7 @@
 #include "win32/forms/message_dialog.h"
 #include "win32/sys_utils.h"
 #include "win32/text.h"
+#include "win32/ui_queue.h"
 
 namespace vtl::win32 {
 namespace {
@@ -253,16 +254,36 @@ std::string Win32AppEnvironment::DecimalSeparator() {
 
 // Dialogs
 
-std::string Win32DialogService::OpenFile(const FileDialogOptions& options) {
+void Win32DialogService::Post(std::function<std::string()> dialog, Done done) {
+  QueueOnUiThread([alive = std::weak_ptr<int>(alive_), dialog = std::move(dialog), done = std::move(done)] {
+    if (alive.expired()) return;
+    std::string answer = dialog();
+    if (!alive.expired()) done(std::move(answer));
+  });
+}
+
+void Win32DialogService::OpenFile(const FileDialogOptions& options, Done done) {
+  Post([this, options] { return RunOpenFile(options); }, std::move(done));
+}
+
+void Win32DialogService::SaveFile(const FileDialogOptions& options, Done done) {
+  Post([this, options] { return RunSaveFile(options); }, std::move(done));
+}
+
+void Win32DialogService::SelectFolder(const std::string& title, Done done) {
+  Post([this, title] { return RunSelectFolder(title); }, std::move(done));
+}
+
+std::string Win32DialogService::RunOpenFile(const FileDialogOptions& options) {
   return RunFileDialog(CLSID_FileOpenDialog, options, 0, openTypeIndex_);
 }
 
-std::string Win32DialogService::SaveFile(const FileDialogOptions& options) {
+std::string Win32DialogService::RunSaveFile(const FileDialogOptions& options) {
   return RunFileDialog(CLSID_FileSaveDialog, options, options.overwritePrompt ? FILEOPENDIALOGOPTIONS{FOS_OVERWRITEPROMPT} : FILEOPENDIALOGOPTIONS{0},
                        saveTypeIndex_);
 }
 
-std::string Win32DialogService::SelectFolder(const std::string& title) {
+std::string Win32DialogService::RunSelectFolder(const std::string& title) {
   FileDialogOptions options;
   options.title = title;
   options.fileName = lastFolder_;

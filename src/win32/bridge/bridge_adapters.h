@@ -14,6 +14,8 @@
 
 #include <windows.h>
 
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -42,19 +44,30 @@ class Win32AppEnvironment : public AppEnvironment {
   std::string DecimalSeparator() override;
 };
 
-// The common item dialogs, modal to the thread's active window. Each keeps the
-// file type selected when its last run ended; the folder dialog keeps the
-// last folder chosen.
+// The common item dialogs, modal to the thread's active window. A dialog is
+// posted to the user-interface thread's queue and runs from its message loop,
+// after the request's handler has returned, never inside a web view event.
+// Each keeps the file type selected when its last run ended; the folder
+// dialog keeps the last folder chosen.
 class Win32DialogService : public DialogService {
  public:
-  std::string OpenFile(const FileDialogOptions& options) override;
-  std::string SaveFile(const FileDialogOptions& options) override;
-  std::string SelectFolder(const std::string& title) override;
+  void OpenFile(const FileDialogOptions& options, Done done) override;
+  void SaveFile(const FileDialogOptions& options, Done done) override;
+  void SelectFolder(const std::string& title, Done done) override;
 
  private:
+  // The dialogs themselves, modal: they return when the dialog has closed.
+  std::string RunOpenFile(const FileDialogOptions& options);
+  std::string RunSaveFile(const FileDialogOptions& options);
+  std::string RunSelectFolder(const std::string& title);
+  // Runs `dialog` from the queue, then `done` with its answer, unless the
+  // service is gone by then.
+  void Post(std::function<std::string()> dialog, Done done);
+
   UINT openTypeIndex_ = 1;
   UINT saveTypeIndex_ = 1;
   std::string lastFolder_;
+  std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };
 
 // A top-level window. A state set while the window is hidden is kept and

@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """Writes a header of stub classes for the fake loader: for each named
 WebView2 interface, a class that derives from it and answers every method
-with E_NOTIMPL, so that the fake implements only what it is asked for.
+with E_NOTIMPL, so that the fake implements only what it is asked for. An
+interface that extends another (ICoreWebView2_22 extends ICoreWebView2_21,
+and so on down to ICoreWebView2) gets stubs for the whole chain.
 
 Usage: make_stubs.py WebView2.h OUT.h Interface...
 """
@@ -22,6 +24,16 @@ def methods(header, name):
     return start.group(1), out
 
 
+def chain(header, name):
+    """Every method of `name` and of the interfaces it extends, base first."""
+    decls = []
+    while name != "IUnknown":
+        base, own = methods(header, name)
+        decls = own + decls
+        name = base
+    return decls
+
+
 def main():
     header = open(sys.argv[1], encoding="utf-8", errors="replace").read()
     lines = [
@@ -34,11 +46,8 @@ def main():
         "namespace fake {",
     ]
     for name in sys.argv[3:]:
-        base, decls = methods(header, name)
-        if base != "IUnknown":
-            sys.exit(f"make_stubs: {name} derives from {base}; only IUnknown bases are stubbed")
         lines.append(f"struct Stub_{name} : {name} {{")
-        for decl in decls:
+        for decl in chain(header, name):
             lines.append(f"  {decl} override {{ return E_NOTIMPL; }}")
         lines.append("};")
     lines += ["}  // namespace fake", "#pragma GCC diagnostic pop", ""]

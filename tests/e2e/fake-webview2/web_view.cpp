@@ -1,26 +1,28 @@
-// The fake's web view: environment, controller, web view, settings, and the
-// arguments of the events it raises, with no browser behind them. It writes
-// down every call the runtime makes, and raises events only when the
-// scenario asks (DESIGN.md, "The fake WebView2 loader: contract").
+// The fake's web view: environment, controller, web view, settings, frames,
+// and the arguments of the events it raises, with no browser behind them. It
+// writes down every call the runtime makes, and raises events only when the
+// scenario asks (DESIGN.md, "The fake WebView2 loader: contract"). Every
+// object keeps WebView2's rules (rules.h).
 
 #include <windows.h>
 
 #include <WebView2.h>
 
-#include <cstdint>
 #include <algorithm>
-#include <deque>
+#include <cstdint>
 #include <filesystem>
-#include <optional>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "fake_loader.h"
+#include "rules.h"
 #include "transcript.h"
+#include "web_view.h"
 #include "webview2_stubs.h"
 #include "win32/com_ptr.h"
 #include "win32/text.h"
@@ -36,9 +38,9 @@ using vtl::win32::ComPtr;
 using vtl::win32::Narrow;
 using vtl::win32::Widen;
 
-void Log(std::initializer_list<std::string_view> fields) {
-  if (const auto& transcript = Role().transcript) vtl::fake::AppendLine(*transcript, fields);
-}
+// What a call on a web view or controller whose browser process has gone
+// answers.
+constexpr HRESULT kClosed = HRESULT_FROM_WIN32(ERROR_INVALID_STATE);
 
 LPWSTR CopyToTaskMemory(const std::string& text) {
   const std::wstring wide = Widen(text);
@@ -64,100 +66,20 @@ HRESULT GiveInterface(I* object, I** out) {
   return S_OK;
 }
 
-// A COM object of one interface: IUnknown and `iid`, nothing else.
-template <class Stub, const IID& iid>
-class Com : public vtl::win32::ComObject<Stub> {
-  bool Answers(REFIID riid) const override { return IsEqualIID(riid, iid); }
-};
-
-template <class T, class... A>
-ComPtr<T> Make(A&&... args) {
-  return ComPtr<T>::Attach(new T(std::forward<A>(args)...));
-}
-
-// Handlers registered for one event.
-int64_t nextToken = 1;
-template <class H>
-class Handlers {
- public:
-  HRESULT Add(H* handler, EventRegistrationToken* token) {
-    if (!handler || !token) return E_POINTER;
-    token->value = nextToken++;
-    list_.emplace_back(token->value, ComPtr<H>(handler));
-    return S_OK;
-  }
-  HRESULT Remove(EventRegistrationToken token) {
-    std::erase_if(list_, [&](const auto& entry) { return entry.first == token.value; });
-    return S_OK;
-  }
-  template <class... A>
-  void Raise(A... args) {
-    const auto copy = list_;
-    for (const auto& entry : copy) entry.second->Invoke(args...);
-  }
-  bool Empty() const { return list_.empty(); }
-
- private:
-  std::vector<std::pair<int64_t, ComPtr<H>>> list_;
-};
-
-#define VTL_FAKE_EVENT(Name, Handler)                                                                      \
-  Handlers<Handler> Name##Handlers;                                                                        \
-  HRESULT STDMETHODCALLTYPE add_##Name(Handler* handler, EventRegistrationToken* token) override {         \
-    return Name##Handlers.Add(handler, token);                                                             \
-  }                                                                                                        \
-  HRESULT STDMETHODCALLTYPE remove_##Name(EventRegistrationToken token) override {                        \
-    return Name##Handlers.Remove(token);                                                                   \
-  }
-
-// Work for later on the thread of the web view ---------------------------------------
-
-constexpr UINT kRunTasks = WM_APP + 7;
-constexpr UINT_PTR kWaitTimer = 1;
-HWND fakeWindow = nullptr;
-std::deque<std::function<void()>> tasks;
-void ContinueScenario();
-
-LRESULT CALLBACK FakeWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == kRunTasks) {
-    if (!tasks.empty()) {
-      auto task = std::move(tasks.front());
-      tasks.pop_front();
-      task();
-    }
-    return 0;
-  }
-  if (message == WM_TIMER && wParam == kWaitTimer) {
-    KillTimer(window, kWaitTimer);
-    ContinueScenario();
-    return 0;
-  }
-  return DefWindowProcW(window, message, wParam, lParam);
-}
-
-void Later(std::function<void()> task) {
-  if (!fakeWindow) {
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = FakeWindowProc;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = L"VtlFakeWebView2";
-    RegisterClassW(&wc);
-    fakeWindow = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
-  }
-  tasks.push_back(std::move(task));
-  PostMessageW(fakeWindow, kRunTasks, 0, 0);
-}
+std::string Text(LPCWSTR text) { return Narrow(text ? text : L""); }
 
 // Settings ----------------------------------------------------------------------------
 
 #define VTL_FAKE_SETTING(Name)                                           \
   BOOL Name##Value = TRUE;                                              \
   HRESULT STDMETHODCALLTYPE get_##Name(BOOL* value) override {          \
+    VTL_FAKE_ON_THREAD("get_" #Name);                                   \
     if (!value) return E_POINTER;                                       \
     *value = Name##Value;                                               \
     return S_OK;                                                        \
   }                                                                     \
   HRESULT STDMETHODCALLTYPE put_##Name(BOOL value) override {           \
+    VTL_FAKE_ON_THREAD("put_" #Name);                                   \
     Name##Value = value;                                                \
     Log({"setting", #Name, value ? "1" : "0"});                         \
     return S_OK;                                                        \
@@ -181,8 +103,14 @@ class Settings final : public Com<Stub_ICoreWebView2Settings, IID_ICoreWebView2S
 class Request final : public Com<Stub_ICoreWebView2WebResourceRequest, IID_ICoreWebView2WebResourceRequest> {
  public:
   explicit Request(std::string uri) : uri_(std::move(uri)) {}
-  HRESULT STDMETHODCALLTYPE get_Uri(LPWSTR* uri) override { return GiveString(uri_, uri); }
-  HRESULT STDMETHODCALLTYPE get_Method(LPWSTR* method) override { return GiveString("GET", method); }
+  HRESULT STDMETHODCALLTYPE get_Uri(LPWSTR* uri) override {
+    VTL_FAKE_ON_THREAD("Request::get_Uri");
+    return GiveString(uri_, uri);
+  }
+  HRESULT STDMETHODCALLTYPE get_Method(LPWSTR* method) override {
+    VTL_FAKE_ON_THREAD("Request::get_Method");
+    return GiveString("GET", method);
+  }
 
  private:
   std::string uri_;
@@ -193,17 +121,25 @@ class Response final : public Com<Stub_ICoreWebView2WebResourceResponse, IID_ICo
  public:
   Response(IStream* content, int status, std::string reason, std::string headers)
       : content_(content), status_(status), reason_(std::move(reason)), headers_(std::move(headers)) {}
-  HRESULT STDMETHODCALLTYPE get_Content(IStream** content) override { return GiveInterface(content_.get(), content); }
+  HRESULT STDMETHODCALLTYPE get_Content(IStream** content) override {
+    VTL_FAKE_ON_THREAD("Response::get_Content");
+    return GiveInterface(content_.get(), content);
+  }
   HRESULT STDMETHODCALLTYPE put_Content(IStream* content) override {
+    VTL_FAKE_ON_THREAD("Response::put_Content");
     content_ = ComPtr<IStream>(content);
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE get_StatusCode(int* status) override {
+    VTL_FAKE_ON_THREAD("Response::get_StatusCode");
     if (!status) return E_POINTER;
     *status = status_;
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE get_ReasonPhrase(LPWSTR* reason) override { return GiveString(reason_, reason); }
+  HRESULT STDMETHODCALLTYPE get_ReasonPhrase(LPWSTR* reason) override {
+    VTL_FAKE_ON_THREAD("Response::get_ReasonPhrase");
+    return GiveString(reason_, reason);
+  }
   const std::string& headers() const { return headers_; }
   int status() const { return status_; }
   const std::string& reason() const { return reason_; }
@@ -220,16 +156,20 @@ class ResourceRequestedArgs final
  public:
   explicit ResourceRequestedArgs(std::string uri) : request_(Make<Request>(std::move(uri))) {}
   HRESULT STDMETHODCALLTYPE get_Request(ICoreWebView2WebResourceRequest** request) override {
+    VTL_FAKE_ON_THREAD("WebResourceRequestedEventArgs::get_Request");
     return GiveInterface<ICoreWebView2WebResourceRequest>(request_.get(), request);
   }
   HRESULT STDMETHODCALLTYPE get_Response(ICoreWebView2WebResourceResponse** response) override {
+    VTL_FAKE_ON_THREAD("WebResourceRequestedEventArgs::get_Response");
     return GiveInterface(response_.get(), response);
   }
   HRESULT STDMETHODCALLTYPE put_Response(ICoreWebView2WebResourceResponse* response) override {
+    VTL_FAKE_ON_THREAD("WebResourceRequestedEventArgs::put_Response");
     response_ = ComPtr<ICoreWebView2WebResourceResponse>(response);
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE get_ResourceContext(COREWEBVIEW2_WEB_RESOURCE_CONTEXT* context) override {
+    VTL_FAKE_ON_THREAD("WebResourceRequestedEventArgs::get_ResourceContext");
     if (!context) return E_POINTER;
     *context = COREWEBVIEW2_WEB_RESOURCE_CONTEXT_DOCUMENT;
     return S_OK;
@@ -245,9 +185,16 @@ class MessageArgs final
     : public Com<Stub_ICoreWebView2WebMessageReceivedEventArgs, IID_ICoreWebView2WebMessageReceivedEventArgs> {
  public:
   MessageArgs(std::string source, std::string json) : source_(std::move(source)), json_(std::move(json)) {}
-  HRESULT STDMETHODCALLTYPE get_Source(LPWSTR* source) override { return GiveString(source_, source); }
-  HRESULT STDMETHODCALLTYPE get_WebMessageAsJson(LPWSTR* json) override { return GiveString(json_, json); }
+  HRESULT STDMETHODCALLTYPE get_Source(LPWSTR* source) override {
+    VTL_FAKE_ON_THREAD("WebMessageReceivedEventArgs::get_Source");
+    return GiveString(source_, source);
+  }
+  HRESULT STDMETHODCALLTYPE get_WebMessageAsJson(LPWSTR* json) override {
+    VTL_FAKE_ON_THREAD("WebMessageReceivedEventArgs::get_WebMessageAsJson");
+    return GiveString(json_, json);
+  }
   HRESULT STDMETHODCALLTYPE TryGetWebMessageAsString(LPWSTR* text) override {
+    VTL_FAKE_ON_THREAD("WebMessageReceivedEventArgs::TryGetWebMessageAsString");
     if (text) *text = nullptr;
     return E_INVALIDARG;  // the fake sends JSON only
   }
@@ -260,17 +207,23 @@ class NewWindowArgs final
     : public Com<Stub_ICoreWebView2NewWindowRequestedEventArgs, IID_ICoreWebView2NewWindowRequestedEventArgs> {
  public:
   explicit NewWindowArgs(std::string uri) : uri_(std::move(uri)) {}
-  HRESULT STDMETHODCALLTYPE get_Uri(LPWSTR* uri) override { return GiveString(uri_, uri); }
+  HRESULT STDMETHODCALLTYPE get_Uri(LPWSTR* uri) override {
+    VTL_FAKE_ON_THREAD("NewWindowRequestedEventArgs::get_Uri");
+    return GiveString(uri_, uri);
+  }
   HRESULT STDMETHODCALLTYPE put_Handled(BOOL handled) override {
+    VTL_FAKE_ON_THREAD("NewWindowRequestedEventArgs::put_Handled");
     handled_ = handled;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE get_Handled(BOOL* handled) override {
+    VTL_FAKE_ON_THREAD("NewWindowRequestedEventArgs::get_Handled");
     if (!handled) return E_POINTER;
     *handled = handled_;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE get_IsUserInitiated(BOOL* initiated) override {
+    VTL_FAKE_ON_THREAD("NewWindowRequestedEventArgs::get_IsUserInitiated");
     if (!initiated) return E_POINTER;
     *initiated = TRUE;
     return S_OK;
@@ -301,23 +254,30 @@ class PermissionArgs final
     : public Com<Stub_ICoreWebView2PermissionRequestedEventArgs, IID_ICoreWebView2PermissionRequestedEventArgs> {
  public:
   PermissionArgs(std::string uri, COREWEBVIEW2_PERMISSION_KIND kind) : uri_(std::move(uri)), kind_(kind) {}
-  HRESULT STDMETHODCALLTYPE get_Uri(LPWSTR* uri) override { return GiveString(uri_, uri); }
+  HRESULT STDMETHODCALLTYPE get_Uri(LPWSTR* uri) override {
+    VTL_FAKE_ON_THREAD("PermissionRequestedEventArgs::get_Uri");
+    return GiveString(uri_, uri);
+  }
   HRESULT STDMETHODCALLTYPE get_PermissionKind(COREWEBVIEW2_PERMISSION_KIND* kind) override {
+    VTL_FAKE_ON_THREAD("PermissionRequestedEventArgs::get_PermissionKind");
     if (!kind) return E_POINTER;
     *kind = kind_;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE get_IsUserInitiated(BOOL* initiated) override {
+    VTL_FAKE_ON_THREAD("PermissionRequestedEventArgs::get_IsUserInitiated");
     if (!initiated) return E_POINTER;
     *initiated = TRUE;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE get_State(COREWEBVIEW2_PERMISSION_STATE* state) override {
+    VTL_FAKE_ON_THREAD("PermissionRequestedEventArgs::get_State");
     if (!state) return E_POINTER;
     *state = state_;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE put_State(COREWEBVIEW2_PERMISSION_STATE state) override {
+    VTL_FAKE_ON_THREAD("PermissionRequestedEventArgs::put_State");
     state_ = state;
     return S_OK;
   }
@@ -329,13 +289,141 @@ class PermissionArgs final
   COREWEBVIEW2_PERMISSION_STATE state_ = COREWEBVIEW2_PERMISSION_STATE_DEFAULT;
 };
 
+class ProcessFailedArgs final
+    : public Com<Stub_ICoreWebView2ProcessFailedEventArgs, IID_ICoreWebView2ProcessFailedEventArgs> {
+ public:
+  explicit ProcessFailedArgs(COREWEBVIEW2_PROCESS_FAILED_KIND kind) : kind_(kind) {}
+  HRESULT STDMETHODCALLTYPE get_ProcessFailedKind(COREWEBVIEW2_PROCESS_FAILED_KIND* kind) override {
+    VTL_FAKE_ON_THREAD("ProcessFailedEventArgs::get_ProcessFailedKind");
+    if (!kind) return E_POINTER;
+    *kind = kind_;
+    return S_OK;
+  }
+
+ private:
+  COREWEBVIEW2_PROCESS_FAILED_KIND kind_;
+};
+
+class FrameCreatedArgs final
+    : public Com<Stub_ICoreWebView2FrameCreatedEventArgs, IID_ICoreWebView2FrameCreatedEventArgs> {
+ public:
+  explicit FrameCreatedArgs(ICoreWebView2Frame* frame) : frame_(frame) {}
+  HRESULT STDMETHODCALLTYPE get_Frame(ICoreWebView2Frame** frame) override {
+    VTL_FAKE_ON_THREAD("FrameCreatedEventArgs::get_Frame");
+    return GiveInterface(frame_.get(), frame);
+  }
+
+ private:
+  ComPtr<ICoreWebView2Frame> frame_;
+};
+
+}  // namespace
+
+// Frames -------------------------------------------------------------------------------
+
+// An iframe of the top document. Its messages reach the host through its own
+// WebMessageReceived, never through the web view's; what the host posts to it
+// is written as `frame-post<TAB>name<TAB>json`.
+class Frame final : public Com<Stub_ICoreWebView2Frame2, IID_ICoreWebView2Frame, IID_ICoreWebView2Frame2> {
+ public:
+  Frame(std::string name, std::string source) : name_(std::move(name)), source_(std::move(source)) {}
+
+  HRESULT STDMETHODCALLTYPE get_Name(LPWSTR* name) override {
+    VTL_FAKE_ON_THREAD("Frame::get_Name");
+    return GiveString(name_, name);
+  }
+  HRESULT STDMETHODCALLTYPE IsDestroyed(BOOL* destroyed) override {
+    VTL_FAKE_ON_THREAD("Frame::IsDestroyed");
+    if (!destroyed) return E_POINTER;
+    *destroyed = destroyed_;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE PostWebMessageAsJson(LPCWSTR json) override {
+    VTL_FAKE_ON_THREAD("Frame::PostWebMessageAsJson");
+    if (destroyed_) return kClosed;
+    if (!json || !IsJson(json)) {
+      Log({"frame-post-refused", name_, Text(json)});
+      return E_INVALIDARG;
+    }
+    Log({"frame-post", name_, Text(json)});
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE PostWebMessageAsString(LPCWSTR text) override {
+    VTL_FAKE_ON_THREAD("Frame::PostWebMessageAsString");
+    if (destroyed_) return kClosed;
+    Log({"frame-post-string", name_, Text(text)});
+    return S_OK;
+  }
+  VTL_FAKE_EVENT(Destroyed, ICoreWebView2FrameDestroyedEventHandler)
+  VTL_FAKE_EVENT(WebMessageReceived, ICoreWebView2FrameWebMessageReceivedEventHandler)
+
+  const std::string& name() const { return name_; }
+  const std::string& source() const { return source_; }
+  bool destroyed() const { return destroyed_ != FALSE; }
+  void MarkDestroyed() { destroyed_ = TRUE; }
+
+ private:
+  std::string name_, source_;
+  BOOL destroyed_ = FALSE;
+};
+
 // The web view and its controller -------------------------------------------------------
 
-class WebView;
-WebView* currentWebView = nullptr;
-HWND hostWindow = nullptr;  // the controller's parent window
+namespace {
 
-class WebView final : public Com<Stub_ICoreWebView2, IID_ICoreWebView2> {
+HWND hostWindow = nullptr;  // the controller's parent window
+WebView* currentWebView = nullptr;
+// Raised when the browser process exits: environments of an earlier browser
+// refuse to make web views.
+int browserGeneration = 0;
+
+// The web view answers ICoreWebView2 up to ICoreWebView2_N, N from
+// VTL_FAKE_WEBVIEW_INTERFACE (default and at most 22).
+const IID* const kWebViewIids[] = {
+    &IID_ICoreWebView2,    &IID_ICoreWebView2_2,  &IID_ICoreWebView2_3,  &IID_ICoreWebView2_4,
+    &IID_ICoreWebView2_5,  &IID_ICoreWebView2_6,  &IID_ICoreWebView2_7,  &IID_ICoreWebView2_8,
+    &IID_ICoreWebView2_9,  &IID_ICoreWebView2_10, &IID_ICoreWebView2_11, &IID_ICoreWebView2_12,
+    &IID_ICoreWebView2_13, &IID_ICoreWebView2_14, &IID_ICoreWebView2_15, &IID_ICoreWebView2_16,
+    &IID_ICoreWebView2_17, &IID_ICoreWebView2_18, &IID_ICoreWebView2_19, &IID_ICoreWebView2_20,
+    &IID_ICoreWebView2_21, &IID_ICoreWebView2_22,
+};
+
+size_t NewestWebViewInterface() {
+  static const size_t newest = [] {
+    const auto value = EnvironmentValue("VTL_FAKE_WEBVIEW_INTERFACE");
+    size_t n = std::size(kWebViewIids);
+    if (value && !value->empty()) n = std::clamp<size_t>(std::stoul(*value), 1, std::size(kWebViewIids));
+    return n;
+  }();
+  return newest;
+}
+
+// What the page answers ExecuteScript with (the fake runs no script): set by
+// the scenario's `script-result`; by default `true` for a page that answers
+// the close query (VTL_FAKE_PAGE_ANSWERS_CLOSE), else `null`.
+std::optional<std::string> scriptResult;
+
+bool PageAnswersClose() {
+  const auto answers = EnvironmentValue("VTL_FAKE_PAGE_ANSWERS_CLOSE");
+  return answers && !answers->empty();
+}
+
+std::string ScriptResult() { return scriptResult.value_or(PageAnswersClose() ? "true" : "null"); }
+
+void Notify(const char* kind, const std::string& what);
+void StartScenario();
+
+}  // namespace
+
+// The first thing every method of the web view and its controller does: the
+// rule of one thread, then the closed state a browser exit leaves.
+#define VTL_FAKE_LIVE(method)         \
+  do {                                \
+    VTL_FAKE_ON_THREAD(method);       \
+    if (closed()) return kClosed;     \
+  } while (0)
+
+class WebView final : public vtl::win32::ComObject<Stub_ICoreWebView2_22>, public ThreadBound {
  public:
   WebView() : settings_(Make<Settings>()) { currentWebView = this; }
   ~WebView() override {
@@ -343,54 +431,110 @@ class WebView final : public Com<Stub_ICoreWebView2, IID_ICoreWebView2> {
   }
 
   HRESULT STDMETHODCALLTYPE get_Settings(ICoreWebView2Settings** settings) override {
+    VTL_FAKE_LIVE("get_Settings");
     return GiveInterface<ICoreWebView2Settings>(settings_.get(), settings);
   }
-  HRESULT STDMETHODCALLTYPE get_Source(LPWSTR* uri) override { return GiveString(source_, uri); }
-  HRESULT STDMETHODCALLTYPE Navigate(LPCWSTR uri) override;
+  HRESULT STDMETHODCALLTYPE get_Source(LPWSTR* uri) override {
+    VTL_FAKE_LIVE("get_Source");
+    return GiveString(source_, uri);
+  }
+  HRESULT STDMETHODCALLTYPE Navigate(LPCWSTR uri) override {
+    VTL_FAKE_LIVE("Navigate");
+    source_ = Text(uri);
+    Log({"navigate", source_});
+    // WebView2 applies a document script from the first navigation after its
+    // completion handler has run.
+    if (scriptsPending_ > 0) Log({"document-script-missed", source_});
+    NewDocument();
+    Notify("navigate", source_);
+    if (!navigated_) {
+      navigated_ = true;
+      StartScenario();
+    }
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE Reload() override {
+    VTL_FAKE_LIVE("Reload");
+    Log({"reload"});
+    NewDocument();
+    return S_OK;
+  }
   HRESULT STDMETHODCALLTYPE NavigateToString(LPCWSTR html) override {
-    Log({"navigate-string", Narrow(html ? html : L"")});
+    VTL_FAKE_LIVE("NavigateToString");
+    Log({"navigate-string", Text(html)});
+    NewDocument();
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE AddWebResourceRequestedFilter(LPCWSTR uri,
                                                           COREWEBVIEW2_WEB_RESOURCE_CONTEXT context) override {
-    Log({"filter", Narrow(uri ? uri : L""), std::to_string(static_cast<int>(context))});
+    VTL_FAKE_LIVE("AddWebResourceRequestedFilter");
+    Log({"filter", Text(uri), std::to_string(static_cast<int>(context))});
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE RemoveWebResourceRequestedFilter(LPCWSTR uri,
                                                              COREWEBVIEW2_WEB_RESOURCE_CONTEXT context) override {
-    Log({"filter-remove", Narrow(uri ? uri : L""), std::to_string(static_cast<int>(context))});
+    VTL_FAKE_LIVE("RemoveWebResourceRequestedFilter");
+    Log({"filter-remove", Text(uri), std::to_string(static_cast<int>(context))});
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE AddWebResourceRequestedFilterWithRequestSourceKinds(
+      LPCWSTR uri, COREWEBVIEW2_WEB_RESOURCE_CONTEXT context,
+      COREWEBVIEW2_WEB_RESOURCE_REQUEST_SOURCE_KINDS kinds) override {
+    VTL_FAKE_LIVE("AddWebResourceRequestedFilterWithRequestSourceKinds");
+    std::ostringstream hex;
+    hex << "0x" << std::hex << static_cast<uint32_t>(kinds);
+    Log({"filter-sources", Text(uri), std::to_string(static_cast<int>(context)), hex.str()});
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE AddScriptToExecuteOnDocumentCreated(
       LPCWSTR javaScript, ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler* handler) override {
-    Log({"document-script", Narrow(javaScript ? javaScript : L"")});
-    if (handler) {
-      ComPtr<ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler> keep(handler);
-      Later([keep] { keep->Invoke(S_OK, L"1"); });
-    }
+    VTL_FAKE_LIVE("AddScriptToExecuteOnDocumentCreated");
+    Log({"document-script", Text(javaScript)});
+    ++scriptsPending_;
+    ComPtr<ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler> keep(handler);
+    Complete("AddScriptToExecuteOnDocumentCreated", [this, self = ComPtr<WebView>(this), keep] {
+      --scriptsPending_;
+      if (keep) keep->Invoke(S_OK, L"1");
+    });
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE ExecuteScript(LPCWSTR javaScript, ICoreWebView2ExecuteScriptCompletedHandler* handler) override;
   HRESULT STDMETHODCALLTYPE PostWebMessageAsJson(LPCWSTR json) override {
-    Log({"post", Narrow(json ? json : L"")});
+    VTL_FAKE_LIVE("PostWebMessageAsJson");
+    if (!json || !IsJson(json)) {
+      Log({"post-refused", Text(json)});
+      return E_INVALIDARG;
+    }
+    Log({"post", Text(json)});
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE PostWebMessageAsString(LPCWSTR text) override {
-    Log({"post-string", Narrow(text ? text : L"")});
+    VTL_FAKE_LIVE("PostWebMessageAsString");
+    Log({"post-string", Text(text)});
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE get_DocumentTitle(LPWSTR* title) override { return GiveString(title_, title); }
+  HRESULT STDMETHODCALLTYPE get_DocumentTitle(LPWSTR* title) override {
+    VTL_FAKE_LIVE("get_DocumentTitle");
+    return GiveString(title_, title);
+  }
   HRESULT STDMETHODCALLTYPE get_ContainsFullScreenElement(BOOL* contains) override {
+    VTL_FAKE_LIVE("get_ContainsFullScreenElement");
     if (!contains) return E_POINTER;
     *contains = FALSE;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE get_CanGoBack(BOOL* can) override {
+    VTL_FAKE_LIVE("get_CanGoBack");
     if (!can) return E_POINTER;
     *can = FALSE;
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE get_CanGoForward(BOOL* can) override { return get_CanGoBack(can); }
+  HRESULT STDMETHODCALLTYPE get_CanGoForward(BOOL* can) override {
+    VTL_FAKE_LIVE("get_CanGoForward");
+    if (!can) return E_POINTER;
+    *can = FALSE;
+    return S_OK;
+  }
 
   VTL_FAKE_EVENT(NavigationStarting, ICoreWebView2NavigationStartingEventHandler)
   VTL_FAKE_EVENT(ContentLoading, ICoreWebView2ContentLoadingEventHandler)
@@ -408,64 +552,166 @@ class WebView final : public Com<Stub_ICoreWebView2, IID_ICoreWebView2> {
   VTL_FAKE_EVENT(WebResourceRequested, ICoreWebView2WebResourceRequestedEventHandler)
   VTL_FAKE_EVENT(WindowCloseRequested, ICoreWebView2WindowCloseRequestedEventHandler)
   VTL_FAKE_EVENT(WebMessageReceived, ICoreWebView2WebMessageReceivedEventHandler)
+  VTL_FAKE_EVENT(FrameCreated, ICoreWebView2FrameCreatedEventHandler)
 
   const std::string& source() const { return source_; }
   void SetTitle(std::string title) { title_ = std::move(title); }
+  std::vector<ComPtr<Frame>>& frames() { return frames_; }
+
+  // The page's state as a crash leaves it. A renderer that exited leaves an
+  // error page, which has no bridge; a hung one answers no script; a browser
+  // that exited closes the web view for good.
+  enum class Page { Live, ErrorPage, Hung };
+  void SetPage(Page page) { page_ = page; }
+  void Close() { closed_ = true; }
+  bool closed() const { return closed_; }
 
  private:
+  bool Answers(REFIID riid) const override {
+    for (size_t i = 0; i < NewestWebViewInterface(); ++i)
+      if (IsEqualIID(riid, *kWebViewIids[i])) return true;
+    return false;
+  }
+  // A new document: the old one's frames are gone, a crashed page is replaced,
+  // and scripts the hung page never answered fail.
+  void NewDocument();
+
   ComPtr<Settings> settings_;
   std::string source_, title_;
   bool navigated_ = false;
+  bool closed_ = false;
+  int scriptsPending_ = 0;
+  Page page_ = Page::Live;
+  std::vector<ComPtr<ICoreWebView2ExecuteScriptCompletedHandler>> unanswered_;
+  std::vector<ComPtr<Frame>> frames_;
 };
+
+Frame* CreateFrame(WebView& webView, const std::string& name, const std::string& source) {
+  const auto frame = Make<Frame>(name, source);
+  webView.frames().push_back(frame);
+  const auto args = Make<FrameCreatedArgs>(static_cast<ICoreWebView2Frame*>(frame.get()));
+  webView.FrameCreatedHandlers.Raise(static_cast<ICoreWebView2*>(&webView),
+                                     static_cast<ICoreWebView2FrameCreatedEventArgs*>(args.get()));
+  return frame.get();
+}
+
+Frame* FindFrame(WebView& webView, const std::string& name) {
+  for (const auto& frame : webView.frames())
+    if (frame->name() == name && !frame->destroyed()) return frame.get();
+  return nullptr;
+}
+
+void RaiseFrameMessage(Frame& frame, const std::string& json) {
+  const auto args = Make<MessageArgs>(frame.source(), json);
+  frame.WebMessageReceivedHandlers.Raise(static_cast<ICoreWebView2Frame*>(&frame),
+                                         static_cast<ICoreWebView2WebMessageReceivedEventArgs*>(args.get()));
+}
+
+void DestroyFrame(WebView& webView, Frame& frame) {
+  const ComPtr<Frame> keep(&frame);
+  std::erase_if(webView.frames(), [&](const ComPtr<Frame>& f) { return f.get() == &frame; });
+  frame.MarkDestroyed();
+  frame.DestroyedHandlers.Raise(static_cast<ICoreWebView2Frame*>(&frame), static_cast<IUnknown*>(nullptr));
+}
+
+void WebView::NewDocument() {
+  page_ = Page::Live;
+  for (const auto& handler : std::exchange(unanswered_, {}))
+    Complete("ExecuteScript", [handler] { handler->Invoke(E_ABORT, L"null"); });
+  for (const auto& frame : std::vector<ComPtr<Frame>>(frames_)) DestroyFrame(*this, *frame.get());
+}
+
+HRESULT WebView::ExecuteScript(LPCWSTR javaScript, ICoreWebView2ExecuteScriptCompletedHandler* handler) {
+  VTL_FAKE_LIVE("ExecuteScript");
+  const std::string script = Text(javaScript);
+  Log({"execute", script});
+  ComPtr<ICoreWebView2ExecuteScriptCompletedHandler> keep(handler);
+  if (page_ == Page::Hung) {
+    if (keep) unanswered_.push_back(keep);
+  } else {
+    const std::string result = page_ == Page::ErrorPage ? "null" : ScriptResult();
+    if (keep) Complete("ExecuteScript", [keep, result] { keep->Invoke(S_OK, Widen(result).c_str()); });
+    // The page of the default bridge script answers the close query by
+    // asking to close, when the test wants a page like that.
+    if (page_ == Page::Live && PageAnswersClose() && script.rfind("vtl.events.onCloseQuery();", 0) == 0) {
+      Later([self = ComPtr<WebView>(this)] {
+        if (self->closed_) return;
+        const auto args = Make<MessageArgs>(self->source_, R"({"id":50001,"uuid":"close-query","data":{}})");
+        self->WebMessageReceivedHandlers.Raise(static_cast<ICoreWebView2*>(self.get()),
+                                               static_cast<ICoreWebView2WebMessageReceivedEventArgs*>(args.get()));
+      });
+    }
+  }
+  Notify("execute", script);
+  return S_OK;
+}
+
+namespace {
 
 class Controller final : public Com<Stub_ICoreWebView2Controller, IID_ICoreWebView2Controller> {
  public:
   Controller() : webView_(Make<WebView>()) {}
   HRESULT STDMETHODCALLTYPE get_CoreWebView2(ICoreWebView2** webView) override {
+    VTL_FAKE_LIVE("get_CoreWebView2");
     return GiveInterface<ICoreWebView2>(webView_.get(), webView);
   }
   HRESULT STDMETHODCALLTYPE get_IsVisible(BOOL* visible) override {
+    VTL_FAKE_LIVE("get_IsVisible");
     if (!visible) return E_POINTER;
     *visible = visible_;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE put_IsVisible(BOOL visible) override {
+    VTL_FAKE_LIVE("put_IsVisible");
     visible_ = visible;
     Log({"visible", visible ? "1" : "0"});
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE get_Bounds(RECT* bounds) override {
+    VTL_FAKE_LIVE("get_Bounds");
     if (!bounds) return E_POINTER;
     *bounds = bounds_;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE put_Bounds(RECT bounds) override {
+    VTL_FAKE_LIVE("put_Bounds");
     bounds_ = bounds;
     Log({"bounds", std::to_string(bounds.left), std::to_string(bounds.top), std::to_string(bounds.right),
          std::to_string(bounds.bottom)});
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE get_ZoomFactor(double* factor) override {
+    VTL_FAKE_LIVE("get_ZoomFactor");
     if (!factor) return E_POINTER;
     *factor = zoom_;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE put_ZoomFactor(double factor) override {
+    VTL_FAKE_LIVE("put_ZoomFactor");
     zoom_ = factor;
     std::ostringstream text;
     text << factor;
     Log({"zoom", text.str()});
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE MoveFocus(COREWEBVIEW2_MOVE_FOCUS_REASON) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE MoveFocus(COREWEBVIEW2_MOVE_FOCUS_REASON) override {
+    VTL_FAKE_LIVE("MoveFocus");
+    return S_OK;
+  }
   HRESULT STDMETHODCALLTYPE get_ParentWindow(HWND* parent) override {
+    VTL_FAKE_LIVE("get_ParentWindow");
     if (!parent) return E_POINTER;
     *parent = hostWindow;
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE NotifyParentWindowPositionChanged() override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE NotifyParentWindowPositionChanged() override {
+    VTL_FAKE_LIVE("NotifyParentWindowPositionChanged");
+    return S_OK;
+  }
   HRESULT STDMETHODCALLTYPE Close() override {
+    VTL_FAKE_ON_THREAD("Close");
     Log({"controller-close"});
+    webView_->Close();
     return S_OK;
   }
   VTL_FAKE_EVENT(ZoomFactorChanged, ICoreWebView2ZoomFactorChangedEventHandler)
@@ -473,6 +719,8 @@ class Controller final : public Com<Stub_ICoreWebView2Controller, IID_ICoreWebVi
   VTL_FAKE_EVENT(GotFocus, ICoreWebView2FocusChangedEventHandler)
   VTL_FAKE_EVENT(LostFocus, ICoreWebView2FocusChangedEventHandler)
   VTL_FAKE_EVENT(AcceleratorKeyPressed, ICoreWebView2AcceleratorKeyPressedEventHandler)
+
+  bool closed() const { return webView_->closed(); }
 
  private:
   ComPtr<WebView> webView_;
@@ -485,11 +733,12 @@ class Environment final : public Com<Stub_ICoreWebView2Environment, IID_ICoreWeb
  public:
   HRESULT STDMETHODCALLTYPE CreateCoreWebView2Controller(
       HWND parentWindow, ICoreWebView2CreateCoreWebView2ControllerCompletedHandler* handler) override {
+    VTL_FAKE_ON_THREAD("CreateCoreWebView2Controller");
     if (!handler) return E_POINTER;
+    if (generation_ != browserGeneration) return kClosed;
     hostWindow = parentWindow;
     ComPtr<ICoreWebView2CreateCoreWebView2ControllerCompletedHandler> keep(handler);
-    // Completion comes later, on this thread, as the real one does.
-    Later([keep] {
+    Complete("CreateCoreWebView2Controller", [keep] {
       const auto controller = Make<Controller>();
       keep->Invoke(S_OK, controller.get());
     });
@@ -498,26 +747,58 @@ class Environment final : public Com<Stub_ICoreWebView2Environment, IID_ICoreWeb
   HRESULT STDMETHODCALLTYPE CreateWebResourceResponse(IStream* content, int statusCode, LPCWSTR reasonPhrase,
                                                       LPCWSTR headers,
                                                       ICoreWebView2WebResourceResponse** response) override {
+    VTL_FAKE_ON_THREAD("CreateWebResourceResponse");
     if (!response) return E_POINTER;
-    *response = new Response(content, statusCode, Narrow(reasonPhrase ? reasonPhrase : L""),
-                             Narrow(headers ? headers : L""));
+    *response = new Response(content, statusCode, Text(reasonPhrase), Text(headers));
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE get_BrowserVersionString(LPWSTR* version) override {
+    VTL_FAKE_ON_THREAD("get_BrowserVersionString");
     return GiveString("120.0.2210.91", version);
   }
+
+ private:
+  int generation_ = browserGeneration;
 };
 
 // The scenario --------------------------------------------------------------------------
+
+constexpr UINT_PTR kWaitTimer = 1;
+constexpr UINT_PTR kNestedLoopTimer = 2;
 
 struct Scenario {
   std::vector<std::string> steps;
   size_t next = 0;
   bool started = false;
-  bool waiting = false;             // for a timer or an awaited script
-  std::optional<std::string> awaited;
-  std::vector<std::string> executed;  // scripts no await-execute has taken yet
+  bool waiting = false;  // for a timer or an awaited call
+  // An awaited call, and the calls no await has taken yet: {kind, text}.
+  std::optional<std::pair<std::string, std::string>> awaited;
+  std::vector<std::pair<std::string, std::string>> seen;
+  // The steps running now, innermost last: each is true once the scenario
+  // went on inside a nested message loop of its handlers.
+  std::vector<bool*> running;
 } scenario;
+
+void ContinueScenario();
+
+void Notify(const char* kind, const std::string& what) {
+  if (scenario.awaited && scenario.awaited->first == kind && scenario.awaited->second == what) {
+    scenario.awaited.reset();
+    Later(ContinueScenario);
+  } else {
+    scenario.seen.emplace_back(kind, what);
+  }
+}
+
+void Await(const char* kind, const std::string& what) {
+  const auto it = std::find(scenario.seen.begin(), scenario.seen.end(), std::make_pair(std::string(kind), what));
+  if (it != scenario.seen.end()) {
+    scenario.seen.erase(it);
+  } else {
+    scenario.awaited.emplace(kind, what);
+    scenario.waiting = true;
+  }
+}
 
 std::string ReadStream(IStream* stream) {
   std::string bytes;
@@ -531,17 +812,19 @@ std::string ReadStream(IStream* stream) {
 
 void RaiseRequest(WebView& webView, const std::string& url) {
   const auto args = Make<ResourceRequestedArgs>(url);
-  webView.WebResourceRequestedHandlers.Raise(static_cast<ICoreWebView2*>(&webView),
-                                             static_cast<ICoreWebView2WebResourceRequestedEventArgs*>(args.get()));
-  ICoreWebView2WebResourceResponse* answer = args->response();
-  if (!answer) {
-    Log({"unanswered", url});
-    return;
-  }
-  const auto* response = static_cast<Response*>(answer);
-  const std::string body = ReadStream(response->content());
-  Log({"response", url, std::to_string(response->status()), response->reason(), response->headers(),
-       std::to_string(body.size()), vtl::fake::Sha256Hex(body)});
+  webView.WebResourceRequestedHandlers.RaiseThen(
+      [args, url] {
+        ICoreWebView2WebResourceResponse* answer = args->response();
+        if (!answer) {
+          Log({"unanswered", url});
+          return;
+        }
+        const auto* response = static_cast<Response*>(answer);
+        const std::string body = ReadStream(response->content());
+        Log({"response", url, std::to_string(response->status()), response->reason(), response->headers(),
+             std::to_string(body.size()), vtl::fake::Sha256Hex(body)});
+      },
+      static_cast<ICoreWebView2*>(&webView), static_cast<ICoreWebView2WebResourceRequestedEventArgs*>(args.get()));
 }
 
 void RaiseMessage(WebView& webView, const std::string& json) {
@@ -550,22 +833,57 @@ void RaiseMessage(WebView& webView, const std::string& json) {
                                            static_cast<ICoreWebView2WebMessageReceivedEventArgs*>(args.get()));
 }
 
+struct FailureName {
+  const char* name;
+  COREWEBVIEW2_PROCESS_FAILED_KIND kind;
+};
+constexpr FailureName kFailures[] = {
+    {"renderer", COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_EXITED},
+    {"hang", COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_UNRESPONSIVE},
+    {"browser", COREWEBVIEW2_PROCESS_FAILED_KIND_BROWSER_PROCESS_EXITED},
+};
+
+// `crash [renderer|hang|browser]`.
+bool Crash(WebView& webView, const std::string& which) {
+  const std::string name = which.empty() ? "renderer" : which;
+  const auto it = std::find_if(std::begin(kFailures), std::end(kFailures),
+                               [&](const FailureName& f) { return name == f.name; });
+  if (it == std::end(kFailures)) return false;
+  // Subframes go with the main frame's renderer, and with the browser.
+  if (it->kind != COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_UNRESPONSIVE)
+    for (const auto& frame : std::vector<ComPtr<Frame>>(webView.frames())) DestroyFrame(webView, *frame.get());
+  switch (it->kind) {
+    case COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_EXITED: webView.SetPage(WebView::Page::ErrorPage); break;
+    case COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_UNRESPONSIVE: webView.SetPage(WebView::Page::Hung); break;
+    default:
+      ++browserGeneration;
+      webView.Close();
+      break;
+  }
+  const auto args = Make<ProcessFailedArgs>(it->kind);
+  webView.ProcessFailedHandlers.Raise(static_cast<ICoreWebView2*>(&webView),
+                                      static_cast<ICoreWebView2ProcessFailedEventArgs*>(args.get()));
+  return true;
+}
+
+std::pair<std::string, std::string> SplitWord(const std::string& text) {
+  const size_t space = text.find(' ');
+  if (space == std::string::npos) return {text, {}};
+  return {text.substr(0, space), text.substr(space + 1)};
+}
+
 void RunStep(const std::string& line) {
-  const size_t space = line.find(' ');
-  const std::string command = line.substr(0, space);
-  const std::string rest = space == std::string::npos ? std::string() : line.substr(space + 1);
+  const auto [command, rest] = SplitWord(line);
   WebView* webView = currentWebView;
   if (command == "wait") {
     scenario.waiting = true;
-    SetTimer(fakeWindow, kWaitTimer, static_cast<UINT>(std::stoul(rest.empty() ? "0" : rest)), nullptr);
+    AfterTimer(kWaitTimer, static_cast<UINT>(std::stoul(rest.empty() ? "0" : rest)), ContinueScenario);
   } else if (command == "await-execute") {
-    const auto it = std::find(scenario.executed.begin(), scenario.executed.end(), rest);
-    if (it != scenario.executed.end()) {
-      scenario.executed.erase(it);
-    } else {
-      scenario.awaited = rest;
-      scenario.waiting = true;
-    }
+    Await("execute", rest);
+  } else if (command == "await-navigate") {
+    Await("navigate", rest);
+  } else if (command == "script-result") {
+    scriptResult = rest;
   } else if (command == "close") {
     const HWND root = hostWindow ? GetAncestor(hostWindow, GA_ROOT) : nullptr;
     if (root) SendMessageW(root, WM_CLOSE, 0, 0);
@@ -594,7 +912,7 @@ void RunStep(const std::string& line) {
     ms.precision(1);
     ms << static_cast<double>(ticks(now) - ticks(created)) / 10000.0;
     Log({"clock", ms.str()});
-  } else if (!webView) {
+  } else if (!webView || webView->closed()) {
     Log({"scenario-error", line, "no web view"});
   } else if (command == "request") {
     RaiseRequest(*webView, rest);
@@ -605,21 +923,47 @@ void RunStep(const std::string& line) {
     webView->DocumentTitleChangedHandlers.Raise(static_cast<ICoreWebView2*>(webView), static_cast<IUnknown*>(nullptr));
   } else if (command == "newwindow") {
     const auto args = Make<NewWindowArgs>(rest);
-    webView->NewWindowRequestedHandlers.Raise(static_cast<ICoreWebView2*>(webView),
-                                              static_cast<ICoreWebView2NewWindowRequestedEventArgs*>(args.get()));
-    Log({"newwindow", rest, args->handled() ? "handled" : "unhandled"});
+    webView->NewWindowRequestedHandlers.RaiseThen(
+        [args, url = rest] { Log({"newwindow", url, args->handled() ? "handled" : "unhandled"}); },
+        static_cast<ICoreWebView2*>(webView), static_cast<ICoreWebView2NewWindowRequestedEventArgs*>(args.get()));
   } else if (command == "permission") {
     COREWEBVIEW2_PERMISSION_KIND kind = COREWEBVIEW2_PERMISSION_KIND_UNKNOWN_PERMISSION;
     for (const auto& p : kPermissionNames)
       if (rest == p.name) kind = p.kind;
     const auto args = Make<PermissionArgs>(webView->source(), kind);
-    webView->PermissionRequestedHandlers.Raise(static_cast<ICoreWebView2*>(webView),
-                                               static_cast<ICoreWebView2PermissionRequestedEventArgs*>(args.get()));
-    const auto state = static_cast<size_t>(args->state());
-    Log({"permission", rest, state < std::size(kPermissionStates) ? kPermissionStates[state] : "?"});
+    webView->PermissionRequestedHandlers.RaiseThen(
+        [args, name = rest] {
+          const auto state = static_cast<size_t>(args->state());
+          Log({"permission", name, state < std::size(kPermissionStates) ? kPermissionStates[state] : "?"});
+        },
+        static_cast<ICoreWebView2*>(webView), static_cast<ICoreWebView2PermissionRequestedEventArgs*>(args.get()));
+  } else if (command == "crash") {
+    if (!Crash(*webView, rest)) Log({"scenario-error", line, "unknown process"});
+  } else if (command == "frame") {
+    const auto [name, url] = SplitWord(rest);
+    CreateFrame(*webView, name, url);
+  } else if (command == "frame-message" || command == "frame-gone") {
+    const auto [name, json] = SplitWord(rest);
+    Frame* frame = FindFrame(*webView, name);
+    if (!frame) {
+      Log({"scenario-error", line, "no such frame"});
+    } else if (command == "frame-message") {
+      RaiseFrameMessage(*frame, json);
+    } else {
+      DestroyFrame(*webView, *frame);
+    }
   } else {
     Log({"scenario-error", line, "unknown command"});
   }
+}
+
+// A step whose event handlers run a nested message loop (a modal dialog) has
+// not returned, but the loop runs: the scenario goes on inside it, so that a
+// test sees what the runtime does meanwhile (events wait, rules.h).
+void GoOnInNestedLoop() {
+  if (scenario.running.empty() || *scenario.running.back()) return;
+  *scenario.running.back() = true;
+  if (!scenario.waiting) Later(ContinueScenario);
 }
 
 void ContinueScenario() {
@@ -628,10 +972,15 @@ void ContinueScenario() {
     if (scenario.next++ == scenario.steps.size()) Log({"scenario-end"});
     return;
   }
+  bool wentOn = false;
+  scenario.running.push_back(&wentOn);
+  AfterTimer(kNestedLoopTimer, 100, GoOnInNestedLoop);
   RunStep(scenario.steps[scenario.next++]);
+  CancelTimer(kNestedLoopTimer);
+  scenario.running.pop_back();
   // One step per turn of the message loop, so that what the runtime posted
   // meanwhile (a close it asked for, a reply) happens between steps.
-  if (!scenario.waiting) Later(ContinueScenario);
+  if (!wentOn && !scenario.waiting) Later(ContinueScenario);
 }
 
 void StartScenario() {
@@ -646,40 +995,6 @@ void StartScenario() {
   Later(ContinueScenario);
 }
 
-HRESULT WebView::Navigate(LPCWSTR uri) {
-  source_ = Narrow(uri ? uri : L"");
-  Log({"navigate", source_});
-  if (!navigated_) {
-    navigated_ = true;
-    StartScenario();
-  }
-  return S_OK;
-}
-
-HRESULT WebView::ExecuteScript(LPCWSTR javaScript, ICoreWebView2ExecuteScriptCompletedHandler* handler) {
-  const std::string script = Narrow(javaScript ? javaScript : L"");
-  Log({"execute", script});
-  if (handler) {
-    ComPtr<ICoreWebView2ExecuteScriptCompletedHandler> keep(handler);
-    Later([keep] { keep->Invoke(S_OK, L"null"); });
-  }
-  // The page of the default bridge script answers the close query by
-  // asking to close, when the test wants a page like that.
-  const auto answers = EnvironmentValue("VTL_FAKE_PAGE_ANSWERS_CLOSE");
-  if (answers && !answers->empty() && script == "vtl.events.onCloseQuery();") {
-    Later([] {
-      if (currentWebView) RaiseMessage(*currentWebView, R"({"id":50001,"uuid":"close-query","data":{}})");
-    });
-  }
-  if (scenario.awaited == script) {
-    scenario.awaited.reset();
-    Later(ContinueScenario);
-  } else {
-    scenario.executed.push_back(script);
-  }
-  return S_OK;
-}
-
 }  // namespace
 
 HRESULT CreateEnvironment(ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* handler) {
@@ -691,8 +1006,11 @@ HRESULT CreateEnvironment(ICoreWebView2CreateCoreWebView2EnvironmentCompletedHan
   if (const auto& transcript = Role().transcript) vtl::fake::AppendLines(*transcript, lines);
   if (const auto refused = EnvironmentValue("VTL_FAKE_ENVIRONMENT_RESULT"); refused && !refused->empty())
     return static_cast<HRESULT>(std::stoul(*refused, nullptr, 0));
+  // The environment belongs to the calling thread; its completion comes
+  // through that thread's message loop.
   const auto environment = Make<Environment>();
-  handler->Invoke(S_OK, environment.get());
+  ComPtr<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler> keep(handler);
+  Complete("CreateCoreWebView2Environment", [keep, environment] { keep->Invoke(S_OK, environment.get()); });
   return S_OK;
 }
 
