@@ -9,6 +9,8 @@
 #include <span>
 #include <vector>
 
+#include "core/byte_source.h"
+
 namespace vtl {
 
 // Bytes held in memory for the life of the process, such as the archive
@@ -68,6 +70,11 @@ class TExeUtils {
   // executable's size cannot be read. Raises EInvalidImage for headers that
   // cannot be read.
   bool ExeHasAttachedStub();
+
+  // The attached archive read in place: the part of `file` (the executable's
+  // bytes, as opened by the caller) from the image end to the file's end.
+  // Raises ENoAttachedArchive when nothing follows the image.
+  std::shared_ptr<const ByteSource> AttachedArchive(std::shared_ptr<const ByteSource> file);
 
   // Copies the attached archive into `memoryStream` (replacing its contents).
   // Raises ENoAttachedArchive when there is none, EFOpenError when the
