@@ -478,10 +478,11 @@ bool RuntimeZip::Decode(size_t index, EntryOutput& out, uint64_t first, uint64_t
       zs.next_out = room.data();
       zs.avail_out = static_cast<uInt>(room.size());
       while (zs.avail_out > 0) {
-        if (zs.avail_in == 0) {
+        // With all input taken, inflate may still hold output for a later room.
+        if (zs.avail_in == 0 && raw.left() > 0) {
           const int64_t got = raw.Read({input.get(), kChunk}, why);
-          if (got <= 0) {
-            problem = got < 0 ? why : "the entry's compressed data is cut short";
+          if (got < 0) {
+            problem = why;
             break;
           }
           decrypt({input.get(), static_cast<size_t>(got)});
@@ -490,6 +491,10 @@ bool RuntimeZip::Decode(size_t index, EntryOutput& out, uint64_t first, uint64_t
         }
         Bytef* const before = zs.next_out;
         status = inflate(&zs, Z_NO_FLUSH);
+        if (status == Z_BUF_ERROR && zs.avail_in == 0 && raw.left() == 0) {
+          problem = "the entry's compressed data is cut short";
+          break;
+        }
         if (status != Z_OK && status != Z_STREAM_END) {
           problem = std::string("damaged data: ") + (zs.msg ? zs.msg : "cannot inflate");
           break;

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <optional>
 
+#include "core/byte_source.h"
 #include "core/errors.h"
 #include "core/package_password.h"
 #include "core/zip_crypto.h"
@@ -186,6 +187,87 @@ TEST(RuntimeZip, SinkGetsChunksAndMayStopTheExtraction) {
     EXPECT_EQ(calls, 2u) << i;
     EXPECT_EQ(error, "extraction stopped");
   }
+}
+
+// Bytes in memory that count what is read from them.
+class CountingSource final : public ByteSource {
+ public:
+  explicit CountingSource(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
+  uint64_t Size() const override { return bytes_.size(); }
+  bool ReadAt(uint64_t offset, std::span<uint8_t> out, std::string* error) const override {
+    read += out.size();
+    return MemorySource(bytes_).ReadAt(offset, out, error);
+  }
+  mutable uint64_t read = 0;
+
+ private:
+  std::vector<uint8_t> bytes_;
+};
+
+TEST(RuntimeZip, ReadsTheDirectoryAtOpenAndEachRangeWhenAsked) {
+  const uint64_t step = RuntimeZip::kKeyStep;
+  const std::string big = Pattern(static_cast<size_t>(3 * step + step / 2)), text = Pattern(300000);
+  auto source = std::make_shared<CountingSource>(
+      test::MakeZip({{"big.mp4", big, false}, {"page.js", text, true}, {"small", "0123456789", false}}, kPassword));
+  RuntimeZip zip;
+  zip.SetPassword(kPassword);
+  zip.Open(source);
+  EXPECT_LT(source->read, 200u * 1024) << "opening reads the end records and the directory only";
+
+  auto range = [&](int64_t index, uint64_t first, uint64_t count) {
+    std::string got, error;
+    EXPECT_TRUE(zip.ExtractRange(
+        index, first, count,
+        [&](std::span<const uint8_t> c) {
+          got.append(reinterpret_cast<const char*>(c.data()), c.size());
+          return true;
+        },
+        &error))
+        << error;
+    return got;
+  };
+  struct Case {
+    int64_t index;
+    uint64_t first, count;
+  };
+  const std::string* plain[] = {&big, &text};
+  const std::string small = "0123456789";
+  for (const auto& c : std::vector<Case>{{0, 0, 10},
+                                         {0, step - 5, 10},  // across the first point where keys are kept
+                                         {0, 3 * step + 7, 1000},
+                                         {0, big.size() - 3, 100},  // clipped at the end
+                                         {0, 0, big.size()},
+                                         {1, 0, 1},
+                                         {1, 123456, 70000},
+                                         {1, text.size() - 1, 1},
+                                         {2, 3, 4},
+                                         {2, 10, 5}}) {  // past the end: nothing
+    const std::string& all = c.index == 2 ? small : *plain[c.index];
+    const std::string want = c.first < all.size() ? all.substr(c.first, c.count) : "";
+    EXPECT_EQ(range(c.index, c.first, c.count), want) << c.index << " " << c.first;
+  }
+
+  // A range deep in a stored entry starts from the keys kept nearest before
+  // it; a fresh reader that has decoded nothing there reads from the start.
+  RuntimeZip fresh;
+  fresh.SetPassword(kPassword);
+  fresh.Open(source);
+  source->read = 0;
+  std::string part;
+  ASSERT_TRUE(fresh.ExtractRange(0, 3 * step + 100, 100, [&](std::span<const uint8_t> c) {
+    part.append(reinterpret_cast<const char*>(c.data()), c.size());
+    return true;
+  }));
+  EXPECT_EQ(part, big.substr(3 * step + 100, 100));
+  EXPECT_GT(source->read, 3 * step);
+  source->read = 0;
+  EXPECT_EQ(range(0, 3 * step + 100, 100), big.substr(3 * step + 100, 100));
+  EXPECT_LT(source->read, 64u * 1024) << "the keys at " << 3 * step << " were kept";
+
+  // A deflated range inflates no further than its end.
+  source->read = 0;
+  range(1, 0, 100);
+  EXPECT_LT(source->read, 70u * 1024);
 }
 
 // ---- Archives written by hand, to control what libzip would write right --
