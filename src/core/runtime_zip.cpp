@@ -34,9 +34,11 @@ struct CentralRecord {
   uint16_t dosTime;
   uint64_t compressedSize, size, localHeader;
   std::string_view name;  // as stored, inside CentralDirectory::bytes
+  uint16_t flags = 0, method = 0;
 };
 
 struct CentralDirectory {
+  bool ok = false;  // every record was read
   std::vector<uint8_t> bytes;
   std::vector<CentralRecord> records;
 };
@@ -86,8 +88,10 @@ CentralDirectory ReadCentralDirectory(const ByteSource& source) {
     if (cdSize - p < kRecordSize || Le32(a, p) != 0x02014b50u) return {};
     const uint64_t nameSize = Le16(a, p + 28), extraSize = Le16(a, p + 30), commentSize = Le16(a, p + 32);
     if (cdSize - p - kRecordSize < nameSize + extraSize + commentSize) return {};
-    CentralRecord r{Le32(a, p + 16), Le16(a, p + 12), Le32(a, p + 20), Le32(a, p + 24), Le32(a, p + 42),
-                    std::string_view(reinterpret_cast<const char*>(a.data() + p + kRecordSize), nameSize)};
+    CentralRecord r{Le32(a, p + 16),  Le16(a, p + 12), Le32(a, p + 20), Le32(a, p + 24), Le32(a, p + 42),
+                    std::string_view(reinterpret_cast<const char*>(a.data() + p + kRecordSize), nameSize),
+                    Le16(a, p + 8),   Le16(a, p + 10)};
+    if (Le16(a, p + 34) != 0) return {};  // on another disk
     // Fields too large for 32 bits are given, in this order, by the ZIP64 extra field.
     for (uint64_t x = p + kRecordSize + nameSize, xEnd = x + extraSize; xEnd - x >= 4;) {
       const uint16_t id = Le16(a, x), length = Le16(a, x + 2);
@@ -106,7 +110,33 @@ CentralDirectory ReadCentralDirectory(const ByteSource& source) {
     cd.records.push_back(r);
     p += kRecordSize + nameSize + extraSize + commentSize;
   }
+  cd.ok = true;
   return cd;
+}
+
+bool IsUtf8(std::string_view s) {
+  for (size_t i = 0; i < s.size();) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    const size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+    if (n == 0 || s.size() - i < n) return false;
+    for (size_t k = 1; k < n; ++k)
+      if ((static_cast<unsigned char>(s[i + k]) >> 6) != 2) return false;
+    i += n;
+  }
+  return true;
+}
+
+// True when the reader can take every entry from its own walk of the
+// directory: names the library would not translate (UTF-8, which includes
+// ASCII), and no cipher beyond the traditional one. Otherwise the library
+// reads the directory, as it would translate or decode those.
+bool DirectoryIsPlain(const CentralDirectory& cd) {
+  if (!cd.ok) return false;
+  for (const CentralRecord& r : cd.records) {
+    if (r.method == 99 || (r.flags & 0x0040) != 0) return false;  // AES, strong encryption
+    if (r.name.find('\0') != std::string_view::npos || !IsUtf8(r.name)) return false;
+  }
+  return true;
 }
 
 // ---- The archive library reads through the same source ------------------
@@ -278,39 +308,50 @@ void RuntimeZip::Open(std::shared_ptr<const ByteSource> archive) {
 
   // An empty archive would open as one without entries; it is no package.
   if (!archive || archive->Size() == 0) throw EZipError("Cannot open the package archive: it is empty");
+  archiveSize_ = archive->Size();
 
-  zip_error_t error;
-  zip_error_init(&error);
-  auto* state = new LibrarySource{archive, 0, {}};
-  zip_error_init(&state->error);
-  zip_source_t* source = zip_source_function_create(LibrarySourceCallback, state, &error);
-  if (!source) {
-    zip_error_fini(&state->error);
-    delete state;
-    std::string text = zip_error_strerror(&error);
-    zip_error_fini(&error);
-    throw EZipError("Cannot open the package archive: " + text);
+  // The reader's own walk of the directory: one read of the tail, one of the
+  // directory. The library would read it record by record and convert every
+  // entry's time; it is opened only when an entry needs it, or when the
+  // directory is one the walk does not take.
+  const CentralDirectory central = ReadCentralDirectory(*archive);
+  if (DirectoryIsPlain(central)) {
+    entries_.reserve(central.records.size());
+    checks_.reserve(central.records.size());
+    for (const CentralRecord& r : central.records) {
+      EntryInfo info;
+      info.name.assign(r.name);
+      info.size = r.size;
+      info.compressedSize = r.compressedSize;
+      info.method = r.method;
+      info.encrypted = (r.flags & 0x0001) != 0;
+      info.encryptionMethod = info.encrypted ? ZIP_EM_TRAD_PKWARE : ZIP_EM_NONE;
+      Checks checks;
+      checks.crc = r.crc;
+      checks.dosTime = r.dosTime;
+      checks.localHeader = r.localHeader;
+      checks.complete = checks.located = true;
+      index_.try_emplace(AsciiLower(info.name), static_cast<int64_t>(entries_.size()));
+      entries_.push_back(std::move(info));
+      checks_.push_back(checks);
+    }
+    source_ = std::move(archive);
+    return;
   }
-  zip_t* z = zip_open_from_source(source, ZIP_RDONLY, &error);
-  if (!z) {
-    zip_source_free(source);  // frees `state` too
-    std::string text = zip_error_strerror(&error);
-    zip_error_fini(&error);
-    throw EZipError("Cannot open the package archive: " + text);
-  }
-  zip_error_fini(&error);
-  zip_.reset(z);
+
   source_ = std::move(archive);
-  archiveSize_ = source_->Size();
-  if (!password_.empty()) zip_set_default_password(z, password_.c_str());
-
+  std::string error;
+  if (!OpenLibrary(&error)) {
+    source_.reset();
+    throw EZipError("Cannot open the package archive: " + error);
+  }
+  zip_t* z = zip_.get();
   const zip_int64_t count = zip_get_num_entries(z, 0);
   // The library reports each entry's modification time converted to local
   // time, and not where its data lies; the check byte needs the stored DOS
-  // time, and reading an entry in place its local header, so both are read
-  // here. The records are used only where they agree with the library's entries.
-  const CentralDirectory central = ReadCentralDirectory(*source_);
-  const bool centralAgrees = static_cast<zip_int64_t>(central.records.size()) == count;
+  // time, and reading an entry in place its local header, so both come from
+  // the walk. Its records are used only where they agree with the library's.
+  const bool centralAgrees = central.ok && static_cast<zip_int64_t>(central.records.size()) == count;
   entries_.reserve(static_cast<size_t>(std::max<zip_int64_t>(count, 0)));
   checks_.reserve(entries_.capacity());
   for (zip_int64_t i = 0; i < count; ++i) {
@@ -349,8 +390,34 @@ void RuntimeZip::Open(std::shared_ptr<const ByteSource> archive) {
   }
 }
 
+// The archive library over the same source, opened once when first needed.
+bool RuntimeZip::OpenLibrary(std::string* error) const {
+  const std::lock_guard guard(libraryLock_);
+  if (zip_) return true;
+  zip_error_t ze;
+  zip_error_init(&ze);
+  auto* state = new LibrarySource{source_, 0, {}};
+  zip_error_init(&state->error);
+  zip_source_t* source = zip_source_function_create(LibrarySourceCallback, state, &ze);
+  if (!source) {
+    zip_error_fini(&state->error);
+    delete state;
+  }
+  zip_t* z = source ? zip_open_from_source(source, ZIP_RDONLY, &ze) : nullptr;
+  if (!z) {
+    if (source) zip_source_free(source);  // frees `state` too
+    if (error) *error = zip_error_strerror(&ze);
+    zip_error_fini(&ze);
+    return false;
+  }
+  zip_error_fini(&ze);
+  if (!password_.empty()) zip_set_default_password(z, password_.c_str());
+  zip_.reset(z);
+  return true;
+}
+
 int64_t RuntimeZip::FindEntry(std::string_view name) const {
-  if (!zip_) return -1;
+  if (!source_) return -1;
   const auto it = index_.find(AsciiLower(name));
   return it == index_.end() ? -1 : it->second;
 }
@@ -518,7 +585,7 @@ bool RuntimeZip::Decode(size_t index, EntryOutput& out, uint64_t first, uint64_t
 }
 
 bool RuntimeZip::ExtractEntry(int64_t index, const Sink& sink, std::string* error) const {
-  if (!zip_ || index < 0 || static_cast<size_t>(index) >= entries_.size()) {
+  if (!source_ || index < 0 || static_cast<size_t>(index) >= entries_.size()) {
     if (error) *error = "no such entry";
     return false;
   }
@@ -530,7 +597,7 @@ bool RuntimeZip::ExtractEntry(int64_t index, const Sink& sink, std::string* erro
 
 bool RuntimeZip::ExtractRange(int64_t index, uint64_t first, uint64_t count, const Sink& sink,
                               std::string* error) const {
-  if (!zip_ || index < 0 || static_cast<size_t>(index) >= entries_.size()) {
+  if (!source_ || index < 0 || static_cast<size_t>(index) >= entries_.size()) {
     if (error) *error = "no such entry";
     return false;
   }
@@ -555,6 +622,8 @@ bool RuntimeZip::ExtractThroughLibrary(int64_t index, const Sink& sink, std::str
   if (cipher != ZIP_EM_NONE && !zip_encryption_method_supported(cipher, 0))
     return fail("the entry is encrypted with an unsupported method");
 
+  std::string why;
+  if (!OpenLibrary(&why)) return fail("the archive library cannot read the package: " + why);
   zip_file_t* file = zip_fopen_index(zip_.get(), static_cast<zip_uint64_t>(index), 0);
   if (!file) return fail(zip_strerror(zip_.get()));
   struct Closer {
@@ -600,7 +669,7 @@ bool RuntimeZip::ExtractRangeThroughLibrary(int64_t index, uint64_t first, uint6
 }
 
 bool RuntimeZip::ExtractEntry(int64_t index, std::string& target, std::string* error) const {
-  if (!zip_ || index < 0 || static_cast<size_t>(index) >= entries_.size())
+  if (!source_ || index < 0 || static_cast<size_t>(index) >= entries_.size())
     return ExtractEntry(index, Sink{}, error);  // reports the missing entry
   const auto i = static_cast<size_t>(index);
   const EntryInfo& e = entries_[i];

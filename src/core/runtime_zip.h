@@ -58,7 +58,7 @@ class RuntimeZip {
   void Open(std::shared_ptr<const ByteSource> archive);
   // The same over bytes in memory, which must outlive the reader.
   void Open(std::span<const uint8_t> archive);
-  bool IsOpen() const { return zip_ != nullptr; }
+  bool IsOpen() const { return source_ != nullptr; }
 
   // Index of the entry whose whole name equals `name`, ignoring ASCII letter
   // case; "/" is the folder separator as stored. −1 when there is none. When
@@ -105,13 +105,15 @@ class RuntimeZip {
   };
   struct Decoding;
   bool DecodesItself(size_t index) const;
+  bool OpenLibrary(std::string* error) const;
   bool ExtractThroughLibrary(int64_t index, const Sink& sink, std::string* error) const;
   bool ExtractRangeThroughLibrary(int64_t index, uint64_t first, uint64_t count, const Sink& sink,
                                   std::string* error) const;
   bool Decode(size_t index, EntryOutput& out, uint64_t first, uint64_t count, std::string* error) const;
 
   std::shared_ptr<const ByteSource> source_;
-  std::unique_ptr<::zip, ZipCloser> zip_;
+  mutable std::mutex libraryLock_;
+  mutable std::unique_ptr<::zip, ZipCloser> zip_;  // opened when an entry needs the library
   std::string password_;
   ZipCrypto passwordKeys_{""};
   uint64_t archiveSize_ = 0;
