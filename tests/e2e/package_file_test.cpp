@@ -6,9 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <fstream>
 
 #include "e2e_fixture.h"
+#include "win32/text.h"
 
 namespace vtl::e2e {
 namespace {
@@ -28,6 +31,40 @@ std::string JsonEscaped(const std::string& text) {
     out += c;
   }
   return out;
+}
+
+// Wine, like Windows, opens no running program for writing; its Unix side
+// can still change the file, as a file server can. Wine starts Unix
+// programs through CreateProcess.
+std::string UnixPath(const fs::path& p) {
+  using Convert = char*(CDECL*)(LPCWSTR);
+  const auto convert = reinterpret_cast<Convert>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  if (!convert) return {};
+  char* unix = convert(p.c_str());
+  std::string out = unix ? unix : "";
+  if (unix) HeapFree(GetProcessHeap(), 0, unix);
+  return out;
+}
+
+// Starts a Unix program; a test waits for its effect (Wine gives no exit code
+// of a Unix process to wait for).
+bool RunUnix(const std::vector<std::string>& argv) {
+  std::wstring line;
+  for (const auto& a : argv) line += (line.empty() ? L"" : L" ") + win32::Widen("\"" + a + "\"");
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  std::wstring program = win32::Widen("Z:" + argv[0]);
+  std::replace(program.begin(), program.end(), L'/', L'\\');
+  if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &si, &pi)) {
+    std::fprintf(stderr, "cannot start %s: error %lu\n", argv[0].c_str(), GetLastError());
+    return false;
+  }
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  return true;
 }
 
 std::string Pattern(size_t n) {
@@ -62,12 +99,14 @@ TEST_F(PackageFile, AnswersRangesAndSurvivesAFileThatCannotBeRead) {
   std::vector<std::string> commands;
   for (const auto& c : cases) commands.push_back("request " + c.url + "?" + c.range + "\tRange: " + c.range);
   commands.push_back("request file:///video.mp4");
-  commands.push_back("wait 4000");  // the test locks part of the program's file
+  commands.push_back("wait 4000");  // the test cuts the program's file short
   commands.push_back("request file:///video.mp4?locked");
   commands.push_back(R"(message {"id":30004,"uuid":"x1","data":{"sourceFile":"/video.mp4","targetFile":")" +
                      JsonEscaped(out) + R"("}})");
-  commands.push_back("wait 4000");  // the test unlocks it
+  commands.push_back("wait 4000");  // the test puts the bytes back
   commands.push_back("request file:///video.mp4?unlocked");
+  commands.push_back("wait 4000");  // the test renames the program and puts another file in its place
+  commands.push_back("request file:///video.mp4?renamed");
   const auto scenario = Scenario("ranges", commands);
   const Process p = Start(exe, scenario.env);
 
@@ -92,20 +131,31 @@ TEST_F(PackageFile, AnswersRangesAndSurvivesAFileThatCannotBeRead) {
   EXPECT_EQ(responses()["file:///video.mp4"],
             (std::vector<std::string>{"file:///video.mp4", "200", "OK", mp4, "300000", fake::Sha256Hex(video)}));
 
-  // Another program locks the entry's bytes: the request is answered 500 and
-  // the command fails, and the program goes on.
+  // The program's file is cut short inside the entry's bytes while it runs,
+  // as a lost share or an updater would leave it: the request is answered
+  // 500, the command fails, and the program goes on; with the bytes back, it
+  // answers again.
   const std::string bytes = ReadFile(exe);
   const size_t at = bytes.find("app/video.mp4");
   ASSERT_NE(at, std::string::npos);
-  const HANDLE file = CreateFileW(exe.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                  nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE);
-  OVERLAPPED region{};
-  region.Offset = static_cast<DWORD>(at);
-  ASSERT_TRUE(LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 250000, 0, &region));
+  const fs::path copy = dir_ / "ranges.orig";
+  ASSERT_TRUE(CopyFileW(exe.c_str(), copy.c_str(), FALSE));
+  ASSERT_TRUE(RunUnix({"/usr/bin/truncate", "-s", std::to_string(at + 1000), UnixPath(exe)}));
+  auto sizeIs = [&](uint64_t n) {
+    std::error_code ec;
+    return fs::file_size(exe, ec) == n;
+  };
+  ASSERT_TRUE(WaitUntil([&] { return sizeIs(at + 1000); }));
   ASSERT_TRUE(WaitUntil([&] { return !Fields(scenario.Read(), "post").empty(); }));
-  UnlockFileEx(file, 0, 250000, 0, &region);
-  CloseHandle(file);
+  ASSERT_TRUE(RunUnix({"/bin/cp", UnixPath(copy), UnixPath(exe)}));  // in place: the same file
+  ASSERT_TRUE(WaitUntil([&] { return sizeIs(bytes.size()); }));
+
+  // An updater may rename the running program and put a new one in its
+  // place; the program goes on reading its own file.
+  ASSERT_TRUE(WaitUntil([&] { return responses().count("file:///video.mp4?unlocked"); }));
+  const fs::path renamed = dir_ / "ranges.old.exe";
+  ASSERT_TRUE(MoveFileExW(exe.c_str(), renamed.c_str(), 0)) << GetLastError();
+  std::ofstream(exe, std::ios::binary) << "a newer program";
   ASSERT_TRUE(WaitUntil([&] { return scenario.Ended(); }));
 
   const auto locked = responses()["file:///video.mp4?locked"];
@@ -116,6 +166,8 @@ TEST_F(PackageFile, AnswersRangesAndSurvivesAFileThatCannotBeRead) {
   ASSERT_EQ(posts.size(), 1u);
   EXPECT_NE(posts[0][0].find(R"("uuid": "x1", "success": false)"), std::string::npos) << posts[0][0];
   EXPECT_NE(posts[0][0].find("cannot read the package"), std::string::npos) << posts[0][0];
+  EXPECT_EQ(responses()["file:///video.mp4?renamed"],
+            (std::vector<std::string>{"file:///video.mp4?renamed", "200", "OK", mp4, "300000", fake::Sha256Hex(video)}));
   EXPECT_EQ(responses()["file:///video.mp4?unlocked"],
             (std::vector<std::string>{"file:///video.mp4?unlocked", "200", "OK", mp4, "300000",
                                       fake::Sha256Hex(video)}));
