@@ -97,6 +97,8 @@ class TExeUtils {
   static int64_t GetFileSizeOf(const std::filesystem::path& path);
   // Where the image ends and the archive begins. Raises EInvalidImage.
   uint64_t GetAttachedStubOffset();
+  // Where the archive ends in a file of `fileSize` bytes: the file's end.
+  uint64_t ArchiveEnd(uint64_t fileSize);
 
  private:
   // Opens the executable at the archive's start; returns the archive length.

@@ -318,6 +318,7 @@ void RuntimeZip::Open(std::shared_ptr<const ByteSource> archive) {
   if (DirectoryIsPlain(central)) {
     entries_.reserve(central.records.size());
     checks_.reserve(central.records.size());
+    index_.reserve(central.records.size());
     for (const CentralRecord& r : central.records) {
       EntryInfo info;
       info.name.assign(r.name);
