@@ -196,9 +196,10 @@ class CountingSource final : public ByteSource {
   uint64_t Size() const override { return bytes_.size(); }
   bool ReadAt(uint64_t offset, std::span<uint8_t> out, std::string* error) const override {
     read += out.size();
+    ++calls;
     return MemorySource(bytes_).ReadAt(offset, out, error);
   }
-  mutable uint64_t read = 0;
+  mutable uint64_t read = 0, calls = 0;
 
  private:
   std::vector<uint8_t> bytes_;
@@ -270,6 +271,22 @@ TEST(RuntimeZip, ReadsTheDirectoryAtOpenAndEachRangeWhenAsked) {
   EXPECT_LT(source->read, 70u * 1024);
 }
 
+// More entries than the classic end record can count: the ZIP64 end record
+// gives the count, and the reader still walks the directory in a few reads.
+TEST(RuntimeZip, WalksAZip64DirectoryOfManyEntriesInAFewReads) {
+  std::vector<test::ZipFile> files;
+  for (int i = 0; i < 65600; ++i) files.push_back({"app/t/" + std::to_string(i), std::to_string(i), false});
+  auto source = std::make_shared<CountingSource>(test::MakeZip(files, kPassword));
+  RuntimeZip zip;
+  zip.SetPassword(kPassword);
+  zip.Open(source);
+  EXPECT_LE(source->calls, 5u);
+  ASSERT_EQ(zip.EntryCount(), 65600u);
+  std::string last, error;
+  EXPECT_TRUE(zip.ExtractEntry(zip.FindEntry("APP/T/65599"), last, &error)) << error;
+  EXPECT_EQ(last, "65599");
+}
+
 // ---- Archives written by hand, to control what libzip would write right --
 
 constexpr uint16_t kDosTime = 0xA3C5, kDosDate = 0x5A21;  // 20:30:10 on 1 Jan 2025
@@ -298,6 +315,7 @@ struct Crafted {
   int64_t sizeDelta = 0;       // declared size minus the real one
   uint32_t crcXor = 0;
   std::string trailing{};      // after the entry's compressed bytes
+  std::string name = "a.txt";  // as stored, without the UTF-8 flag
   size_t cut = 0;              // compressed bytes dropped at the end
   uint64_t DeclaredSize() const { return data.size() + static_cast<uint64_t>(sizeDelta); }
 };
@@ -307,7 +325,7 @@ std::vector<uint8_t> CraftArchive(const Crafted& c) {
   auto put = [&](uint64_t v, int bytes) {
     for (int i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
   };
-  const std::string name = "a.txt";
+  const std::string& name = c.name;
   const auto crc = static_cast<uint32_t>(
       crc32(0, reinterpret_cast<const Bytef*>(c.data.data()), static_cast<uInt>(c.data.size())));
   std::string body = (c.deflate ? RawDeflate(c.data) : c.data) + c.trailing;
@@ -461,6 +479,17 @@ TEST(RuntimeZip, DecodesAndChecksEntriesWrittenByHand) {
     EXPECT_LE(out.size(), c.entry.DeclaredSize());
     EXPECT_EQ(c.entry.data.compare(0, out.size(), out), 0);
   }
+}
+
+// A name that is not UTF-8 and carries no UTF-8 flag is in the old DOS code
+// page; the archive library reads such directories and translates the name.
+TEST(RuntimeZip, DosCodePageNamesAreLookedUpAsTranslated) {
+  Opened o(CraftArchive({.data = "hello", .name = "\x81" "ber.txt"}));
+  ASSERT_EQ(o.zip.EntryCount(), 1u);
+  EXPECT_EQ(o.zip.Entry(0).name, "\xC3\xBC" "ber.txt");
+  std::string out, error;
+  EXPECT_TRUE(o.zip.ExtractEntry(o.zip.FindEntry("\xC3\xBC" "BER.TXT"), out, &error)) << error;
+  EXPECT_EQ(out, "hello");
 }
 
 TEST(RuntimeZip, NamesDifferingInCaseResolveToTheFirst) {
