@@ -40,11 +40,13 @@ struct Figure {
 void FigureLoadTime(Context& ctx, Report& report);
 void FigureExtractThroughput(Context& ctx, Report& report);
 void FigureLoadMemory(Context& ctx, Report& report);
+void FigureManyEntries(Context& ctx, Report& report);
+void FigureRange(Context& ctx, Report& report);
 void FigureBridgeDispatch(Context& ctx, Report& report);
 void FigureRequest(Context& ctx, Report& report);
 void FigureMimeLookup(Context& ctx, Report& report);
 
 // Archive size of the package the load figures use.
-inline uint64_t LoadPackageBytes(const Context& ctx) { return (ctx.quick() ? 10ull : 100ull) << 20; }
+inline uint64_t LoadPackageBytes(const Context& ctx) { return (ctx.quick() ? 10ull : 200ull) << 20; }
 
 }  // namespace vtl::bench

@@ -38,21 +38,22 @@ struct PackageFile {
 // vtl.ini.
 PackageFile WritePackage(const std::filesystem::path& dir, const std::string& name, uint64_t archiveBytes);
 
-// What the runtime holds after loading a package: the archive bytes (which
-// the reader points into), the open reader and the settings.
+// What the runtime holds after loading a package: the archive read in place
+// from the open file, the open reader and the settings.
 struct LoadedPackage {
-  MemoryStream archive;
+  std::shared_ptr<const ByteSource> archive;
   RuntimeZip zip;
   AppSettings settings;
 };
 
 // Times of the stages of one load, in seconds.
 struct LoadStages {
-  double offset = 0, copy = 0, open = 0, settings = 0;
+  double offset = 0, file = 0, open = 0, settings = 0;
 };
 
-// The runtime's start-up path: find the archive, copy it into memory, open it
-// with the package password, read vtl.ini and the [App] settings.
+// The runtime's start-up path: find the archive, open the file, open the
+// archive in place with the package password (end records and central
+// directory), read vtl.ini and the [App] settings.
 std::unique_ptr<LoadedPackage> LoadPackage(const std::filesystem::path& path, LoadStages* stages = nullptr);
 
 }  // namespace vtl::bench

@@ -30,11 +30,13 @@ const PackageFile& Context::Package(uint64_t archiveBytes) {
 namespace {
 
 constexpr Figure kFigures[] = {
-    {"load", "load a package: find, copy and open the archive, read the settings", FigureLoadTime},
+    {"load", "load a package: find the archive, read its directory and the settings", FigureLoadTime},
     {"extract", "extract a deflated, encrypted entry from memory", FigureExtractThroughput},
     {"memory", "peak resident memory while loading a package", FigureLoadMemory},
+    {"entries", "load a package of many small entries, against one entry of the same size", FigureManyEntries},
     {"bridge", "bridge requests dispatched per second, against parsing them alone", FigureBridgeDispatch},
-    {"request", "answer a web view request for a 1 MiB package file", FigureRequest},
+    {"request", "answer a web view request for a 1 MiB package file read from the package file", FigureRequest},
+    {"range", "answer a 1 MiB range of a large stored entry", FigureRange},
     {"mime", "content type of a file name", FigureMimeLookup},
 };
 

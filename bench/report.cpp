@@ -17,7 +17,10 @@ std::string Bytes(double bytes) { return Fixed(bytes / kMiB, 1) + " MiB"; }
 
 std::string Rate(double bytesPerSecond) { return Fixed(bytesPerSecond / kMiB, 1) + " MiB/s"; }
 
-std::string Row::GoalText() const { return (goal == Goal::AtMost ? "<= " : ">= ") + Fixed(goalRatio, 2); }
+std::string Row::GoalText() const {
+  if (goal == Goal::Report) return "-";
+  return (goal == Goal::AtMost ? "<= " : ">= ") + Fixed(goalRatio, 2);
+}
 
 void Report::Fail(std::string figure, std::string why) { failures_.emplace_back(std::move(figure), std::move(why)); }
 

@@ -22,7 +22,7 @@ struct Options {
 };
 
 struct Row {
-  enum class Goal { AtMost, AtLeast };
+  enum class Goal { AtMost, AtLeast, Report };  // Report: a ratio without a goal, shown only
 
   std::string figure;
   std::string measured;  // with its unit
@@ -32,7 +32,9 @@ struct Row {
   double goalRatio = 1;
   std::vector<std::string> notes;
 
-  bool Pass() const { return goal == Goal::AtMost ? ratio <= goalRatio : ratio >= goalRatio; }
+  bool Pass() const {
+    return goal == Goal::Report || (goal == Goal::AtMost ? ratio <= goalRatio : ratio >= goalRatio);
+  }
   std::string GoalText() const;
 };
 

@@ -60,5 +60,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Require(response->headers.ends_with("; charset=utf-8"), "the charset is missing");
     Require(response->body != "[App]\nPassword=secret\n", "the settings were served");
   }
+
+  // The same address with the input's tail as a Range header: a part of the
+  // whole answer, or the whole, or 416; never anything else.
+  const std::string_view range = uri.substr(uri.size() / 2);
+  const auto part =
+      vtl::ServeRequest(uri, &Package(), "app", "C:\\exe\\", vtl::MimeTypeTable::BuiltIn(), files, nullptr, range);
+  Require(part.has_value() == response.has_value(), "a Range header changed whether the address is answered");
+  if (part && response) {
+    Require(part->status == 200 || part->status == 206 || part->status == 416, "a range gave another status");
+    if (part->status == 200) Require(part->body == response->body, "a whole answer differs");
+    if (part->status == 206)
+      Require(!part->body.empty() && response->body.find(part->body) != std::string::npos, "a part is not of the whole");
+  }
   return 0;
 }

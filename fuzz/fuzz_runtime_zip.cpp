@@ -1,7 +1,8 @@
 // The package archive reader over arbitrary bytes: open with the package
 // password, stream every entry out (under a total cap, so that a small input
 // that inflates to gigabytes costs time, not memory), look every name up, and
-// read the settings the way start-up does.
+// read the settings the way start-up does; read a range of every entry that
+// decodes. The bytes are read through the reader's in-place source.
 
 #include <cstddef>
 #include <cstdint>
@@ -76,6 +77,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (ok) Require(streamed.size() == e.size, "a successful extraction yields the declared size");
     if (capped) continue;
     if (index == iniIndex) iniBounded = true;
+
+    // A range reads the entry's own bytes, and never more than asked; it may
+    // succeed where the whole fails (the CRC covers only the whole).
+    if (!streamed.empty()) {
+      const uint64_t first = (size * 31 + i) % streamed.size(), count = 1 + size % 4096;
+      std::string part, rangeError;
+      const bool rangeOk = zip.ExtractRange(
+          index, first, count,
+          [&](std::span<const uint8_t> chunk) {
+            part.append(reinterpret_cast<const char*>(chunk.data()), chunk.size());
+            return true;
+          },
+          &rangeError);
+      Require(part.size() <= count, "a range gives at most what was asked");
+      if (ok) Require(rangeOk && part == streamed.substr(first, count), "a range of a readable entry is its bytes");
+    }
 
     // The string form decodes the same bytes and fails the same way. It has
     // no cap of its own, so it only runs on entries known to stay under it.

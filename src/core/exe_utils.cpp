@@ -91,6 +91,15 @@ int64_t TExeUtils::ArchiveLength() {
   return size - static_cast<int64_t>(offset);
 }
 
+uint64_t TExeUtils::ArchiveEnd(uint64_t fileSize) { return fileSize; }
+
+std::shared_ptr<const ByteSource> TExeUtils::AttachedArchive(std::shared_ptr<const ByteSource> file) {
+  const uint64_t offset = GetAttachedStubOffset();
+  const uint64_t end = ArchiveEnd(file->Size());
+  if (end <= offset) throw ENoAttachedArchive("This is not a valid Windows application");
+  return std::make_shared<SourceWindow>(std::move(file), offset, end - offset);
+}
+
 // Reads the archive from the executable in chunks and hands each to `write`,
 // reporting progress. A read that returns nothing ends the copy early (the
 // file shrank); the caller sees the shorter total.

@@ -9,6 +9,8 @@
 #include <span>
 #include <vector>
 
+#include "core/byte_source.h"
+
 namespace vtl {
 
 // Bytes held in memory for the life of the process, such as the archive
@@ -69,6 +71,11 @@ class TExeUtils {
   // cannot be read.
   bool ExeHasAttachedStub();
 
+  // The attached archive read in place: the part of `file` (the executable's
+  // bytes, as opened by the caller) from the image end to the file's end.
+  // Raises ENoAttachedArchive when nothing follows the image.
+  std::shared_ptr<const ByteSource> AttachedArchive(std::shared_ptr<const ByteSource> file);
+
   // Copies the attached archive into `memoryStream` (replacing its contents).
   // Raises ENoAttachedArchive when there is none, EFOpenError when the
   // executable cannot be opened, EInOutError when a read fails.
@@ -90,6 +97,8 @@ class TExeUtils {
   static int64_t GetFileSizeOf(const std::filesystem::path& path);
   // Where the image ends and the archive begins. Raises EInvalidImage.
   uint64_t GetAttachedStubOffset();
+  // Where the archive ends in a file of `fileSize` bytes: the file's end.
+  uint64_t ArchiveEnd(uint64_t fileSize);
 
  private:
   // Opens the executable at the archive's start; returns the archive length.

@@ -1,5 +1,8 @@
 #include "core/request_resolver.h"
 
+#include <algorithm>
+#include <span>
+
 #include "core/mime_types.h"
 #include "core/runtime_zip.h"
 #include "core/str_utils.h"
@@ -22,6 +25,54 @@ std::string ReplaceAll(std::string_view text, std::string_view from, std::string
 }
 
 std::string ContentTypeHeader(std::string_view type) { return "Content-Type: " + std::string(type) + "; charset=utf-8"; }
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  return s;
+}
+
+// A decimal number of at most 19 digits; nothing for anything else.
+std::optional<uint64_t> Number(std::string_view s) {
+  if (s.empty() || s.size() > 19) return std::nullopt;
+  uint64_t n = 0;
+  for (char c : s) {
+    if (c < '0' || c > '9') return std::nullopt;
+    n = n * 10 + static_cast<uint64_t>(c - '0');
+  }
+  return n;
+}
+
+// The headers of a 206 or 416 answer, after the content type.
+std::string RangeHeaders(const WebResponse& response, std::string_view contentRange) {
+  return response.headers + "\r\nContent-Range: bytes " + std::string(contentRange) + "\r\nAccept-Ranges: bytes";
+}
+
+void MakePartial(WebResponse& response, const RangeRequest& range, uint64_t size) {
+  response.status = 206;
+  response.reason = "Partial Content";
+  response.headers = RangeHeaders(response, std::to_string(range.first) + "-" +
+                                                std::to_string(range.first + range.count - 1) + "/" +
+                                                std::to_string(size));
+}
+
+void MakeUnsatisfiable(WebResponse& response, uint64_t size) {
+  response.status = 416;
+  response.reason = "Range Not Satisfiable";
+  response.headers = RangeHeaders(response, "*/" + std::to_string(size));
+  response.body.clear();
+}
+
+// Cuts a whole body down to what the range asks for.
+void ApplyRange(WebResponse& response, std::string_view header) {
+  const uint64_t size = response.body.size();
+  const RangeRequest range = ParseRange(header, size);
+  if (range.kind == RangeRequest::Kind::Unsatisfiable) return MakeUnsatisfiable(response, size);
+  if (range.kind != RangeRequest::Kind::Part) return;
+  response.body.erase(0, static_cast<size_t>(range.first));
+  response.body.resize(static_cast<size_t>(range.count));
+  MakePartial(response, range, size);
+}
 
 }  // namespace
 
@@ -68,9 +119,43 @@ void BodyPool::Give(std::string body) {
   kept_.push_back(std::move(body));
 }
 
+RangeRequest ParseRange(std::string_view header, uint64_t size) {
+  RangeRequest whole;
+  header = Trim(header);
+  const size_t equals = header.find('=');
+  if (equals == std::string_view::npos || !AsciiIEquals(Trim(header.substr(0, equals)), "bytes")) return whole;
+  const std::string_view set = Trim(header.substr(equals + 1));
+  if (set.find(',') != std::string_view::npos) return whole;  // several ranges: the whole body
+  const size_t dash = set.find('-');
+  if (dash == std::string_view::npos) return whole;
+  const std::string_view from = Trim(set.substr(0, dash)), to = Trim(set.substr(dash + 1));
+
+  RangeRequest r;
+  r.kind = RangeRequest::Kind::Part;
+  if (from.empty()) {  // the last n bytes
+    const auto n = Number(to);
+    if (!n) return whole;
+    if (*n == 0 || size == 0) return {RangeRequest::Kind::Unsatisfiable, 0, 0};
+    r.count = std::min(*n, size);
+    r.first = size - r.count;
+    return r;
+  }
+  const auto first = Number(from);
+  if (!first) return whole;
+  std::optional<uint64_t> last;
+  if (!to.empty()) {
+    last = Number(to);
+    if (!last || *last < *first) return whole;  // not a valid range: ignored
+  }
+  if (*first >= size) return {RangeRequest::Kind::Unsatisfiable, 0, 0};
+  r.first = *first;
+  r.count = (last && *last < size ? *last + 1 : size) - *first;
+  return r;
+}
+
 std::optional<WebResponse> ServeRequest(std::string_view uri, const RuntimeZip* zip, std::string_view appDirName,
                                         std::string_view appDirPath, const MimeTypeTable& mimeTypes,
-                                        FileReader& files, BodyPool* pool) {
+                                        FileReader& files, BodyPool* pool, std::string_view rangeHeader) {
   const auto resolved = ResolveRequest(uri, appDirName, appDirPath, mimeTypes);
   if (!resolved) return std::nullopt;
 
@@ -80,7 +165,30 @@ std::optional<WebResponse> ServeRequest(std::string_view uri, const RuntimeZip* 
   if (zip && !resolved->entryName.empty()) {
     if (const int64_t index = zip->FindEntry(resolved->entryName); index >= 0) {
       std::string error;
-      if (zip->ExtractEntry(index, response.body, &error)) return response;
+      const uint64_t size = zip->Entry(static_cast<size_t>(index)).size;
+      const RangeRequest range = ParseRange(rangeHeader, size);
+      bool ok = false;
+      if (range.kind == RangeRequest::Kind::Whole) {
+        ok = zip->ExtractEntry(index, response.body, &error);
+      } else if (range.kind == RangeRequest::Kind::Unsatisfiable) {
+        MakeUnsatisfiable(response, size);
+        return response;
+      } else {
+        response.body.reserve(static_cast<size_t>(range.count));
+        ok = zip->ExtractRange(
+            index, range.first, range.count,
+            [&](std::span<const uint8_t> chunk) {
+              response.body.append(reinterpret_cast<const char*>(chunk.data()), chunk.size());
+              return true;
+            },
+            &error);
+        if (ok && response.body.size() != range.count) {
+          ok = false;
+          error = "the entry's size does not match its header";
+        }
+        if (ok) MakePartial(response, range, size);
+      }
+      if (ok) return response;
       // The page must not be told that a broken file is fine.
       response.status = 500;
       response.reason = "Internal Server Error";
@@ -89,8 +197,11 @@ std::optional<WebResponse> ServeRequest(std::string_view uri, const RuntimeZip* 
       return response;
     }
   }
-  if (files.ReadWholeFile(resolved->besideExe, response.body)) return response;
-  if (files.ReadWholeFile(resolved->absolutePath, response.body)) return response;
+  if (files.ReadWholeFile(resolved->besideExe, response.body) ||
+      files.ReadWholeFile(resolved->absolutePath, response.body)) {
+    ApplyRange(response, rangeHeader);
+    return response;
+  }
   if (pool) pool->Give(std::move(response.body));
   return std::nullopt;
 }

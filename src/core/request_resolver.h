@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -61,13 +62,33 @@ class BodyPool {
   const size_t maxBytes_;
 };
 
+// What a request's Range header asks of a representation of a known size,
+// by the byte ranges of HTTP ("bytes=a-b", "bytes=a-", "bytes=-n").
+struct RangeRequest {
+  enum class Kind {
+    Whole,          // no Range, one that cannot be parsed, another unit, or several ranges: answer 200
+    Part,           // answer 206 with [first, first + count)
+    Unsatisfiable,  // answer 416
+  };
+  Kind kind = Kind::Whole;
+  uint64_t first = 0, count = 0;
+};
+RangeRequest ParseRange(std::string_view header, uint64_t size);
+
 // Answers a file:/// request from the archive, then the executable's folder,
 // then the absolute path. Nothing when the address is not ours or nothing
 // was found: the web view then loads it itself. An entry that exists but
 // cannot be decoded is answered with status 500, never with a broken 200.
 // The body comes from `pool` when one is given.
+//
+// `range` is the request's Range header, empty when it has none. A single
+// satisfiable range is answered with 206, Content-Range and Accept-Ranges
+// and only its bytes (an archive entry is decoded no further than the
+// range); a range that starts past the end with 416. A request with several
+// ranges gets the whole body with 200, which HTTP allows (a server may
+// ignore Range), and which no media element asks for.
 std::optional<WebResponse> ServeRequest(std::string_view uri, const RuntimeZip* zip, std::string_view appDirName,
                                         std::string_view appDirPath, const MimeTypeTable& mimeTypes,
-                                        FileReader& files, BodyPool* pool = nullptr);
+                                        FileReader& files, BodyPool* pool = nullptr, std::string_view range = {});
 
 }  // namespace vtl

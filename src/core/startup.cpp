@@ -134,8 +134,9 @@ std::optional<int> LoadRuntime(StartupPlatform& platform, Runtime& rt) {
     return 0;
   }
   rt.RuntimeZip.SetPassword(kPackagePassword);
-  exe.GetZipFromExe(rt.archive);
-  rt.RuntimeZip.Open(rt.archive);
+  // Only the end records and the central directory are read here; every
+  // entry is read from the file when it is asked for.
+  rt.RuntimeZip.Open(exe.AttachedArchive(platform.OpenModuleFile()));
 
   LoadRuntimeINI(rt.RuntimeZip, rt.RuntimeINI, [&](std::string_view b) { return platform.AnsiToUtf8(b); });
   const auto& ini = rt.RuntimeINI;

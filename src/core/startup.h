@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -33,6 +34,9 @@ class StartupPlatform {
   // The running executable: its file, its mapped headers, its arguments.
   virtual std::filesystem::path ModulePath() = 0;
   virtual std::span<const uint8_t> ModuleHeaders() = 0;
+  // The running executable's file, open for reading at offsets for the life
+  // of the process (the package is read from it in place). Raises EFOpenError.
+  virtual std::shared_ptr<const ByteSource> OpenModuleFile() = 0;
   virtual std::vector<std::string> Arguments() = 0;
   // Settings text without a byte-order mark is in the system's ANSI code page.
   virtual std::string AnsiToUtf8(std::string_view bytes) = 0;
@@ -84,8 +88,7 @@ class StartupPlatform {
 
 // Everything start-up sets up for the life of the process.
 struct Runtime {
-  MemoryStream archive;  // the appended archive; RuntimeZip reads from it
-  ::vtl::RuntimeZip RuntimeZip;
+  ::vtl::RuntimeZip RuntimeZip;  // reads the appended archive in place from the executable's file
   IniDocument RuntimeINI;
   std::string RuntimeAppID, RuntimeAppName, RuntimeAppDirName, RuntimeIndexHtml;
   std::string RuntimeDataDirPath, RuntimeWebViewDirPath, WebView2LoaderDllPath;

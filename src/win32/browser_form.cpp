@@ -250,12 +250,20 @@ void TBrowserForm::EdgeBrowserWebResourceRequested(TWebResourceRequestedEventArg
   if (FAILED(request->get_Uri(&uri)) || !uri) return;
   const std::string address = Narrow(uri);
   CoTaskMemFree(uri);
+  // Media elements ask for parts of a file; no header, or none readable, asks for all of it.
+  std::string range;
+  ComPtr<ICoreWebView2HttpRequestHeaders> headers;
+  if (SUCCEEDED(request->get_Headers(headers.Put())) && headers) {
+    LPWSTR value = nullptr;
+    if (SUCCEEDED(headers->GetHeader(L"Range", &value)) && value) range = Narrow(value);
+    if (value) CoTaskMemFree(value);
+  }
 
   DiskFileReader files;
   // Never destroyed: the web view may release a stream at any time, on any
   // thread, even while the process ends.
   static BodyPool* const bodies = new BodyPool();
-  auto response = ServeRequest(address, ExeZip, AppDirName, AppDirPath, MimeTypes(), files, bodies);
+  auto response = ServeRequest(address, ExeZip, AppDirName, AppDirPath, MimeTypes(), files, bodies, range);
   if (!response) return;
   // The stream takes the body over and lives as long as the response; its
   // memory then serves a later request.

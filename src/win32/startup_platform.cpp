@@ -4,6 +4,7 @@
 
 #include "core/command_line.h"
 #include "core/errors.h"
+#include "os/file_source.h"
 #include "win32/forms/edge_installer_form.h"
 #include "win32/forms/message_dialog.h"
 #include "win32/forms/password_form.h"
@@ -35,6 +36,8 @@ Win32StartupPlatform::~Win32StartupPlatform() = default;
 
 std::filesystem::path Win32StartupPlatform::ModulePath() { return RunningModulePath(); }
 std::span<const uint8_t> Win32StartupPlatform::ModuleHeaders() { return RunningModuleHeaders(); }
+
+std::shared_ptr<const ByteSource> Win32StartupPlatform::OpenModuleFile() { return OpenFileSource(ModulePath()); }
 
 std::vector<std::string> Win32StartupPlatform::Arguments() { return CommandLineArguments(Narrow(GetCommandLineW())); }
 

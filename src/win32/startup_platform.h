@@ -17,6 +17,7 @@ class Win32StartupPlatform final : public StartupPlatform {
 
   std::filesystem::path ModulePath() override;
   std::span<const uint8_t> ModuleHeaders() override;
+  std::shared_ptr<const ByteSource> OpenModuleFile() override;
   std::vector<std::string> Arguments() override;
   std::string AnsiToUtf8(std::string_view bytes) override;
   std::string UserLanguageCode() override;

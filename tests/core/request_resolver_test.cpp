@@ -143,5 +143,110 @@ TEST_F(Serve, DamagedEntryIsAnErrorNotAnEmptySuccess) {
   EXPECT_NE(r->body.find("app/index.html"), std::string::npos);
 }
 
+TEST(ParseRange, ByteRangesOfHttp) {
+  using K = RangeRequest::Kind;
+  struct Case {
+    const char* header;
+    uint64_t size;
+    K kind;
+    uint64_t first = 0, count = 0;
+  };
+  const std::vector<Case> cases = {
+      {"", 100, K::Whole},
+      {"bytes=0-9", 100, K::Part, 0, 10},
+      {"bytes=10-", 100, K::Part, 10, 90},
+      {"bytes=-30", 100, K::Part, 70, 30},
+      {"bytes=-300", 100, K::Part, 0, 100},           // a suffix longer than the file is all of it
+      {"bytes=90-1000", 100, K::Part, 90, 10},        // the last position is clipped
+      {"bytes=99-99", 100, K::Part, 99, 1},
+      {" Bytes = 5 - 6 ", 100, K::Part, 5, 2},        // unit ignores case; blanks around
+      {"bytes=100-", 100, K::Unsatisfiable},
+      {"bytes=100-200", 100, K::Unsatisfiable},
+      {"bytes=-0", 100, K::Unsatisfiable},
+      {"bytes=0-", 0, K::Unsatisfiable},
+      {"bytes=-5", 0, K::Unsatisfiable},
+      {"bytes=9-5", 100, K::Whole},                   // invalid: ignored
+      {"bytes=0-1,5-6", 100, K::Whole},               // several ranges: the whole body
+      {"items=0-5", 100, K::Whole},
+      {"bytes=a-5", 100, K::Whole},
+      {"bytes=5", 100, K::Whole},
+      {"bytes=-", 100, K::Whole},
+      {"bytes=99999999999999999999-", 100, K::Whole},  // too long a number
+  };
+  for (const auto& c : cases) {
+    const RangeRequest r = ParseRange(c.header, c.size);
+    EXPECT_EQ(r.kind, c.kind) << c.header;
+    if (c.kind == K::Part) {
+      EXPECT_EQ(r.first, c.first) << c.header;
+      EXPECT_EQ(r.count, c.count) << c.header;
+    }
+  }
+}
+
+TEST_F(Serve, RangesOfEntriesAndFilesAre206Or416) {
+  std::string text;
+  for (int i = 0; text.size() < 200000; ++i) text += "line " + std::to_string(i) + "\n";
+  bytes_ = test::MakeZip({{"app/a.txt", text, true}, {"app/b.bin", text, false}}, kPackagePassword);
+  zip_.Open(bytes_);
+  files_.files["C:\\Apps\\Demo\\disk.txt"] = text;
+  const std::string size = std::to_string(text.size());
+  const std::string type = "Content-Type: text/plain; charset=utf-8";
+  for (const char* uri : {"file:///a.txt", "file:///b.bin", "file:///disk.txt"}) {
+    const std::string name = uri;
+    const std::string ct = name.ends_with(".bin") ? "Content-Type: application/octet-stream; charset=utf-8" : type;
+    const auto part = ServeRequest(uri, &zip_, "app", kExeDir, MimeTypeTable::BuiltIn(), files_, nullptr,
+                                   "bytes=150000-150099");
+    ASSERT_TRUE(part) << uri;
+    EXPECT_EQ(part->status, 206) << uri;
+    EXPECT_EQ(part->reason, "Partial Content");
+    EXPECT_EQ(part->headers, ct + "\r\nContent-Range: bytes 150000-150099/" + size + "\r\nAccept-Ranges: bytes") << uri;
+    EXPECT_EQ(part->body, text.substr(150000, 100)) << uri;
+
+    const auto none = ServeRequest(uri, &zip_, "app", kExeDir, MimeTypeTable::BuiltIn(), files_, nullptr,
+                                   "bytes=" + size + "-");
+    ASSERT_TRUE(none) << uri;
+    EXPECT_EQ(none->status, 416) << uri;
+    EXPECT_EQ(none->reason, "Range Not Satisfiable");
+    EXPECT_EQ(none->headers, ct + "\r\nContent-Range: bytes */" + size + "\r\nAccept-Ranges: bytes") << uri;
+    EXPECT_EQ(none->body, "");
+
+    const auto all = ServeRequest(uri, &zip_, "app", kExeDir, MimeTypeTable::BuiltIn(), files_, nullptr, "bytes=0-1,4-5");
+    ASSERT_TRUE(all) << uri;
+    EXPECT_EQ(all->status, 200) << uri;
+    EXPECT_EQ(all->headers, ct) << uri;
+    EXPECT_EQ(all->body, text) << uri;
+  }
+}
+
+// A package file that cannot be read while the program runs (a removed
+// stick, a lost share, a locked region): the request is an error, never a
+// crash or a 200.
+TEST_F(Serve, UnreadablePackageFileIs500) {
+  struct FailingSource final : ByteSource {
+    std::vector<uint8_t> bytes;
+    bool failing = false;
+    uint64_t Size() const override { return bytes.size(); }
+    bool ReadAt(uint64_t offset, std::span<uint8_t> out, std::string* error) const override {
+      if (failing) {
+        if (error) *error = "the device is gone";
+        return false;
+      }
+      return MemorySource(bytes).ReadAt(offset, out, error);
+    }
+  };
+  auto source = std::make_shared<FailingSource>();
+  source->bytes = bytes_;
+  zip_.Open(source);
+  ASSERT_EQ(Get("file:///index.html")->status, 200);
+  source->failing = true;
+  for (const char* range : {"", "bytes=2-4"}) {
+    const auto r = ServeRequest("file:///index.html", &zip_, "app", kExeDir, MimeTypeTable::BuiltIn(), files_, nullptr,
+                                range);
+    ASSERT_TRUE(r) << range;
+    EXPECT_EQ(r->status, 500) << range;
+    EXPECT_NE(r->body.find("cannot read the package: the device is gone"), std::string::npos) << r->body;
+  }
+}
+
 }  // namespace
 }  // namespace vtl

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <optional>
 
+#include "core/byte_source.h"
 #include "core/errors.h"
 #include "core/package_password.h"
 #include "core/zip_crypto.h"
@@ -188,6 +189,104 @@ TEST(RuntimeZip, SinkGetsChunksAndMayStopTheExtraction) {
   }
 }
 
+// Bytes in memory that count what is read from them.
+class CountingSource final : public ByteSource {
+ public:
+  explicit CountingSource(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
+  uint64_t Size() const override { return bytes_.size(); }
+  bool ReadAt(uint64_t offset, std::span<uint8_t> out, std::string* error) const override {
+    read += out.size();
+    ++calls;
+    return MemorySource(bytes_).ReadAt(offset, out, error);
+  }
+  mutable uint64_t read = 0, calls = 0;
+
+ private:
+  std::vector<uint8_t> bytes_;
+};
+
+TEST(RuntimeZip, ReadsTheDirectoryAtOpenAndEachRangeWhenAsked) {
+  const uint64_t step = RuntimeZip::kKeyStep;
+  const std::string big = Pattern(static_cast<size_t>(3 * step + step / 2)), text = Pattern(300000);
+  auto source = std::make_shared<CountingSource>(
+      test::MakeZip({{"big.mp4", big, false}, {"page.js", text, true}, {"small", "0123456789", false}}, kPassword));
+  RuntimeZip zip;
+  zip.SetPassword(kPassword);
+  zip.Open(source);
+  EXPECT_LT(source->read, 200u * 1024) << "opening reads the end records and the directory only";
+
+  auto range = [&](int64_t index, uint64_t first, uint64_t count) {
+    std::string got, error;
+    EXPECT_TRUE(zip.ExtractRange(
+        index, first, count,
+        [&](std::span<const uint8_t> c) {
+          got.append(reinterpret_cast<const char*>(c.data()), c.size());
+          return true;
+        },
+        &error))
+        << error;
+    return got;
+  };
+  struct Case {
+    int64_t index;
+    uint64_t first, count;
+  };
+  const std::string* plain[] = {&big, &text};
+  const std::string small = "0123456789";
+  for (const auto& c : std::vector<Case>{{0, 0, 10},
+                                         {0, step - 5, 10},  // across the first point where keys are kept
+                                         {0, 3 * step + 7, 1000},
+                                         {0, big.size() - 3, 100},  // clipped at the end
+                                         {0, 0, big.size()},
+                                         {1, 0, 1},
+                                         {1, 123456, 70000},
+                                         {1, text.size() - 1, 1},
+                                         {2, 3, 4},
+                                         {2, 10, 5}}) {  // past the end: nothing
+    const std::string& all = c.index == 2 ? small : *plain[c.index];
+    const std::string want = c.first < all.size() ? all.substr(c.first, c.count) : "";
+    EXPECT_EQ(range(c.index, c.first, c.count), want) << c.index << " " << c.first;
+  }
+
+  // A range deep in a stored entry starts from the keys kept nearest before
+  // it; a fresh reader that has decoded nothing there reads from the start.
+  RuntimeZip fresh;
+  fresh.SetPassword(kPassword);
+  fresh.Open(source);
+  source->read = 0;
+  std::string part;
+  ASSERT_TRUE(fresh.ExtractRange(0, 3 * step + 100, 100, [&](std::span<const uint8_t> c) {
+    part.append(reinterpret_cast<const char*>(c.data()), c.size());
+    return true;
+  }));
+  EXPECT_EQ(part, big.substr(3 * step + 100, 100));
+  EXPECT_GT(source->read, 3 * step);
+  source->read = 0;
+  EXPECT_EQ(range(0, 3 * step + 100, 100), big.substr(3 * step + 100, 100));
+  EXPECT_LT(source->read, 64u * 1024) << "the keys at " << 3 * step << " were kept";
+
+  // A deflated range inflates no further than its end.
+  source->read = 0;
+  range(1, 0, 100);
+  EXPECT_LT(source->read, 70u * 1024);
+}
+
+// More entries than the classic end record can count: the ZIP64 end record
+// gives the count, and the reader still walks the directory in a few reads.
+TEST(RuntimeZip, WalksAZip64DirectoryOfManyEntriesInAFewReads) {
+  std::vector<test::ZipFile> files;
+  for (int i = 0; i < 65600; ++i) files.push_back({"app/t/" + std::to_string(i), std::to_string(i), false});
+  auto source = std::make_shared<CountingSource>(test::MakeZip(files, kPassword));
+  RuntimeZip zip;
+  zip.SetPassword(kPassword);
+  zip.Open(source);
+  EXPECT_LE(source->calls, 5u);
+  ASSERT_EQ(zip.EntryCount(), 65600u);
+  std::string last, error;
+  EXPECT_TRUE(zip.ExtractEntry(zip.FindEntry("APP/T/65599"), last, &error)) << error;
+  EXPECT_EQ(last, "65599");
+}
+
 // ---- Archives written by hand, to control what libzip would write right --
 
 constexpr uint16_t kDosTime = 0xA3C5, kDosDate = 0x5A21;  // 20:30:10 on 1 Jan 2025
@@ -216,6 +315,7 @@ struct Crafted {
   int64_t sizeDelta = 0;       // declared size minus the real one
   uint32_t crcXor = 0;
   std::string trailing{};      // after the entry's compressed bytes
+  std::string name = "a.txt";  // as stored, without the UTF-8 flag
   size_t cut = 0;              // compressed bytes dropped at the end
   uint64_t DeclaredSize() const { return data.size() + static_cast<uint64_t>(sizeDelta); }
 };
@@ -225,7 +325,7 @@ std::vector<uint8_t> CraftArchive(const Crafted& c) {
   auto put = [&](uint64_t v, int bytes) {
     for (int i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
   };
-  const std::string name = "a.txt";
+  const std::string& name = c.name;
   const auto crc = static_cast<uint32_t>(
       crc32(0, reinterpret_cast<const Bytef*>(c.data.data()), static_cast<uInt>(c.data.size())));
   std::string body = (c.deflate ? RawDeflate(c.data) : c.data) + c.trailing;
@@ -379,6 +479,17 @@ TEST(RuntimeZip, DecodesAndChecksEntriesWrittenByHand) {
     EXPECT_LE(out.size(), c.entry.DeclaredSize());
     EXPECT_EQ(c.entry.data.compare(0, out.size(), out), 0);
   }
+}
+
+// A name that is not UTF-8 and carries no UTF-8 flag is in the old DOS code
+// page; the archive library reads such directories and translates the name.
+TEST(RuntimeZip, DosCodePageNamesAreLookedUpAsTranslated) {
+  Opened o(CraftArchive({.data = "hello", .name = "\x81" "ber.txt"}));
+  ASSERT_EQ(o.zip.EntryCount(), 1u);
+  EXPECT_EQ(o.zip.Entry(0).name, "\xC3\xBC" "ber.txt");
+  std::string out, error;
+  EXPECT_TRUE(o.zip.ExtractEntry(o.zip.FindEntry("\xC3\xBC" "BER.TXT"), out, &error)) << error;
+  EXPECT_EQ(out, "hello");
 }
 
 TEST(RuntimeZip, NamesDifferingInCaseResolveToTheFirst) {

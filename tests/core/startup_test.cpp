@@ -7,6 +7,7 @@
 
 #include "core/errors.h"
 #include "core/package_password.h"
+#include "os/file_source.h"
 #include "test_support.h"
 
 namespace vtl {
@@ -39,6 +40,7 @@ class FakePlatform : public StartupPlatform {
 
   std::filesystem::path ModulePath() override { return modulePath; }
   std::span<const uint8_t> ModuleHeaders() override { return headers; }
+  std::shared_ptr<const ByteSource> OpenModuleFile() override { return OpenFileSource(modulePath); }
   std::vector<std::string> Arguments() override { return arguments; }
   std::string AnsiToUtf8(std::string_view b) override { return std::string(b); }
   std::string UserLanguageCode() override { return language; }

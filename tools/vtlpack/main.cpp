@@ -26,6 +26,7 @@
 #include "core/package_password.h"
 #include "core/runtime_zip.h"
 #include "core/settings.h"
+#include "os/file_source.h"
 #include "packer.h"
 #include "temp_file.h"
 
@@ -89,9 +90,10 @@ fs::path FirstExisting(std::initializer_list<fs::path> candidates) {
   return {};
 }
 
-// The package's archive in memory, opened the way the runtime opens it.
+// The package's archive, opened in place the way the runtime opens it: only
+// the end records and the central directory are read.
 struct OpenedPackage {
-  MemoryStream bytes;
+  std::shared_ptr<const ByteSource> archive;
   RuntimeZip zip;
   uint64_t offset = 0;
   int64_t size = 0;
@@ -106,9 +108,9 @@ void OpenPackage(const fs::path& file, OpenedPackage& p, bool requireArchive = t
     if (requireArchive) throw Error("\"" + Utf8(file) + "\" carries no archive");
     return;
   }
-  exe.GetZipFromExe(p.bytes);
+  p.archive = exe.AttachedArchive(OpenFileSource(file));
   p.zip.SetPassword(kPackagePassword);
-  p.zip.Open(p.bytes);
+  p.zip.Open(p.archive);
 }
 
 std::string MethodName(uint16_t m) {
@@ -211,7 +213,7 @@ int CmdInfo(std::vector<std::string> args) {
   Expect(args, 1, "FILE");
   OpenedPackage p;
   OpenPackage(args[0], p, false);
-  const uint64_t archiveSize = p.bytes.size();
+  const uint64_t archiveSize = p.archive ? p.archive->Size() : 0;
   if (json) {
     nlohmann::ordered_json j;
     j["size"] = p.size;
@@ -257,13 +259,27 @@ int CmdCat(std::vector<std::string> args) {
     std::fprintf(stderr, "vtlpack: no entry \"%s\" in %s\n", args[1].c_str(), args[0].c_str());
     return 1;
   }
-  std::string bytes, error;
-  if (!p.zip.ExtractEntry(index, bytes, &error)) throw Error("cannot read entry \"" + args[1] + "\": " + error);
 #if defined(_WIN32)
   _setmode(_fileno(stdout), _O_BINARY);
 #endif
-  if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size() || std::fflush(stdout) != 0)
-    throw Error("cannot write to standard output");
+  auto write = [](std::span<const uint8_t> bytes) {
+    if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size()) throw Error("cannot write to standard output");
+    return true;
+  };
+  std::string error;
+  // An entry is checked whole before any of it is written; only an entry too
+  // large to hold goes out as it is decoded, and a fault found at its end
+  // then follows what was written.
+  constexpr uint64_t kHeldWhole = 64 << 20;
+  if (p.zip.Entry(static_cast<size_t>(index)).size <= kHeldWhole) {
+    std::string bytes;
+    if (!p.zip.ExtractEntry(index, bytes, &error)) throw Error("cannot read entry \"" + args[1] + "\": " + error);
+    write({reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()});
+  } else if (!p.zip.ExtractEntry(index, write, &error)) {
+    std::fflush(stdout);
+    throw Error("cannot read entry \"" + args[1] + "\": " + error);
+  }
+  if (std::fflush(stdout) != 0) throw Error("cannot write to standard output");
   return 0;
 }
 

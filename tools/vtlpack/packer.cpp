@@ -12,6 +12,7 @@
 #include "core/runtime_zip.h"
 #include "core/settings.h"
 #include "core/str_utils.h"
+#include "os/file_source.h"
 #include "temp_file.h"
 
 namespace fs = std::filesystem;
@@ -191,8 +192,7 @@ PackResult Pack(const PackOptions& o, const Progress& progress) {
   TExeUtils check(exeFile.path());
   if (check.GetAttachedStubOffset() != runtimeSize)
     throw Error("the packaged file does not start its archive where the runtime image ends");
-  MemoryStream archive;
-  check.GetZipFromExe(archive);
+  const auto archive = check.AttachedArchive(OpenFileSource(exeFile.path()));
   RuntimeZip zip;
   zip.SetPassword(kPackagePassword);
   zip.Open(archive);
@@ -203,8 +203,8 @@ PackResult Pack(const PackOptions& o, const Progress& progress) {
   exeFile.Commit();
   PackResult r;
   r.entries = entries.size();
-  r.archiveSize = archive.size();
-  r.outputSize = runtimeSize + archive.size();
+  r.archiveSize = archive->Size();
+  r.outputSize = runtimeSize + archive->Size();
   return r;
 }
 

@@ -100,9 +100,43 @@ class Settings final : public Com<Stub_ICoreWebView2Settings, IID_ICoreWebView2S
 
 // Requests and responses ---------------------------------------------------------------
 
+// The request's headers, "Name: value" lines; names match ignoring case.
+class RequestHeaders final : public Com<Stub_ICoreWebView2HttpRequestHeaders, IID_ICoreWebView2HttpRequestHeaders> {
+ public:
+  explicit RequestHeaders(std::vector<std::string> lines) : lines_(std::move(lines)) {}
+  HRESULT STDMETHODCALLTYPE GetHeader(LPCWSTR name, LPWSTR* value) override {
+    const std::optional<std::string> found = Find(name);
+    if (!found) return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
+    return GiveString(*found, value);
+  }
+  HRESULT STDMETHODCALLTYPE Contains(LPCWSTR name, BOOL* contains) override {
+    if (!contains) return E_POINTER;
+    *contains = Find(name).has_value();
+    return S_OK;
+  }
+
+ private:
+  std::optional<std::string> Find(LPCWSTR name) const {
+    std::string wanted = Narrow(name ? name : L"");
+    auto lower = [](std::string t) {
+      for (char& c : t) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+      return t;
+    };
+    for (const std::string& line : lines_) {
+      const size_t colon = line.find(':');
+      if (colon == std::string::npos || lower(line.substr(0, colon)) != lower(wanted)) continue;
+      const size_t start = line.find_first_not_of(' ', colon + 1);
+      return start == std::string::npos ? std::string() : line.substr(start);
+    }
+    return std::nullopt;
+  }
+  std::vector<std::string> lines_;
+};
+
 class Request final : public Com<Stub_ICoreWebView2WebResourceRequest, IID_ICoreWebView2WebResourceRequest> {
  public:
-  explicit Request(std::string uri) : uri_(std::move(uri)) {}
+  Request(std::string uri, std::vector<std::string> headers)
+      : uri_(std::move(uri)), headers_(Make<RequestHeaders>(std::move(headers))) {}
   HRESULT STDMETHODCALLTYPE get_Uri(LPWSTR* uri) override {
     VTL_FAKE_ON_THREAD("Request::get_Uri");
     return GiveString(uri_, uri);
@@ -111,9 +145,14 @@ class Request final : public Com<Stub_ICoreWebView2WebResourceRequest, IID_ICore
     VTL_FAKE_ON_THREAD("Request::get_Method");
     return GiveString("GET", method);
   }
+  HRESULT STDMETHODCALLTYPE get_Headers(ICoreWebView2HttpRequestHeaders** headers) override {
+    VTL_FAKE_ON_THREAD("Request::get_Headers");
+    return GiveInterface<ICoreWebView2HttpRequestHeaders>(headers_.get(), headers);
+  }
 
  private:
   std::string uri_;
+  ComPtr<RequestHeaders> headers_;
 };
 
 // Made only by this environment's CreateWebResourceResponse.
@@ -154,7 +193,8 @@ class Response final : public Com<Stub_ICoreWebView2WebResourceResponse, IID_ICo
 class ResourceRequestedArgs final
     : public Com<Stub_ICoreWebView2WebResourceRequestedEventArgs, IID_ICoreWebView2WebResourceRequestedEventArgs> {
  public:
-  explicit ResourceRequestedArgs(std::string uri) : request_(Make<Request>(std::move(uri))) {}
+  ResourceRequestedArgs(std::string uri, std::vector<std::string> headers)
+      : request_(Make<Request>(std::move(uri), std::move(headers))) {}
   HRESULT STDMETHODCALLTYPE get_Request(ICoreWebView2WebResourceRequest** request) override {
     VTL_FAKE_ON_THREAD("WebResourceRequestedEventArgs::get_Request");
     return GiveInterface<ICoreWebView2WebResourceRequest>(request_.get(), request);
@@ -810,8 +850,17 @@ std::string ReadStream(IStream* stream) {
   return bytes;
 }
 
-void RaiseRequest(WebView& webView, const std::string& url) {
-  const auto args = Make<ResourceRequestedArgs>(url);
+// `line` is the URL, then the request's header lines, each after a TAB.
+void RaiseRequest(WebView& webView, const std::string& line) {
+  std::vector<std::string> fields;
+  for (size_t at = 0;;) {
+    const size_t tab = line.find('\t', at);
+    fields.push_back(line.substr(at, tab == std::string::npos ? std::string::npos : tab - at));
+    if (tab == std::string::npos) break;
+    at = tab + 1;
+  }
+  const std::string url = fields.front();
+  const auto args = Make<ResourceRequestedArgs>(url, std::vector<std::string>(fields.begin() + 1, fields.end()));
   webView.WebResourceRequestedHandlers.RaiseThen(
       [args, url] {
         ICoreWebView2WebResourceResponse* answer = args->response();
