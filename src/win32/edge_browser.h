@@ -25,6 +25,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "win32/com_ptr.h"
 
@@ -107,6 +108,11 @@ class TCustomEdgeBrowser {
   void ExecuteScript(const std::string& JavaScript, ScriptCompleted Completed = {});
   void AddWebResourceRequestedFilter(const std::string& URL, COREWEBVIEW2_WEB_RESOURCE_CONTEXT ResourceContext);
   void RemoveWebResourceRequestedFilter(const std::string& URL, COREWEBVIEW2_WEB_RESOURCE_CONTEXT ResourceContext);
+  // The filter for requests of every source (documents of every frame,
+  // dedicated, shared and service workers) where the web view offers it
+  // (ICoreWebView2_22); elsewhere the plain filter, which reaches documents.
+  void AddWebResourceRequestedFilterForAllSources(const std::string& URL,
+                                                  COREWEBVIEW2_WEB_RESOURCE_CONTEXT ResourceContext);
   void GoBack();
   void GoForward();
   void Refresh();
@@ -174,6 +180,13 @@ class TCustomEdgeBrowser {
   std::function<void(Sender, TScriptDialogOpeningEventArgs& Args)> OnScriptDialogOpening;
   std::function<void(Sender, bool IsNewDocument)> OnSourceChanged;
   std::function<void(Sender, TWebMessageReceivedEventArgs& Args)> OnWebMessageReceived;
+  // An iframe's messages, which WebView2 raises on the iframe's frame object
+  // (where the web view offers frames, ICoreWebView2_4), never through
+  // OnWebMessageReceived; and the end of a frame, after which it takes no
+  // more messages. Every frame ends, at the latest when the web view closes.
+  std::function<void(Sender, ICoreWebView2Frame2* Frame, TWebMessageReceivedEventArgs& Args)>
+      OnFrameWebMessageReceived;
+  std::function<void(Sender, ICoreWebView2Frame2* Frame)> OnFrameDestroyed;
   std::function<void(Sender, TWebResourceRequestedEventArgs& Args)> OnWebResourceRequested;
   std::function<void(Sender)> OnWindowCloseRequested;
   std::function<void(Sender, double AZoomFactor)> OnZoomFactorChanged;
@@ -200,6 +213,8 @@ class TCustomEdgeBrowser {
   void ControllerCompleted(HRESULT result, ICoreWebView2Controller* controller);
   void CreationFailed();
   void RegisterEventHandlers();
+  void FrameCreated(ICoreWebView2Frame* frame);
+  void FrameGone(ICoreWebView2Frame2* frame);
   void Resize();
   void FocusArrived();
   void AcceleratorKeyPressed(ICoreWebView2AcceleratorKeyPressedEventArgs* args);
@@ -225,7 +240,13 @@ class TCustomEdgeBrowser {
       FMoveFocusRequestedToken{}, FNavigationStartingToken{}, FNavigationCompletedToken{},
       FNewWindowRequestedToken{}, FPermissionRequestedToken{}, FProcessFailedToken{}, FScriptDialogOpeningToken{},
       FSourceChangedToken{}, FWebResourceRequestedToken{}, FWebMessageReceivedToken{},
-      FWindowCloseRequestedToken{}, FZoomFactorChangedToken{};
+      FWindowCloseRequestedToken{}, FZoomFactorChangedToken{}, FFrameCreatedToken{};
+  // The live iframes, with the tokens of their two handlers.
+  struct Frame {
+    ComPtr<ICoreWebView2Frame2> frame;
+    EventRegistrationToken message{}, destroyed{};
+  };
+  std::vector<Frame> FFrames;
   std::map<std::string, EventRegistrationToken> FDevToolsProtocolEventReceivedTokenMap;
 
   // Queued stages hold this weakly: a stage that runs after the control is
