@@ -5,9 +5,8 @@
 // Creation runs as a chain on the user-interface thread, which owns every
 // WebView2 object: the control asks the loader library for the environment,
 // and each later stage comes as a completion through the thread's message
-// loop. Every
-// WebView2 event is forwarded to a std::function of the same name, with the
-// argument interfaces wrapped for the duration of the call. Every WebView2
+// loop. Every WebView2 event is forwarded to a std::function of the same
+// name, with the argument interfaces wrapped for the duration of the call. Every WebView2
 // call's result is recorded in LastErrorCode under a lock. Without a web view
 // the operations do nothing and reads give 0, false or "", except the
 // settings accessors, which raise EEdgeError.
