@@ -163,6 +163,10 @@ std::optional<int> LoadRuntime(StartupPlatform& platform, Runtime& rt) {
                                   IsBlankText(arguments) ? std::string(kDefaultBrowserArguments) : arguments);
   platform.SetEnvironmentValue("WEBVIEW2_BROWSER_EXECUTABLE_FOLDER", std::nullopt);
   platform.SetEnvironmentValue("WEBVIEW2_RELEASE_CHANNEL_PREFERENCE", std::nullopt);
+  // Newer loaders read these too: a preview channel the user chose for other
+  // programs must not reach this one.
+  platform.SetEnvironmentValue("WEBVIEW2_CHANNEL_SEARCH_KIND", std::nullopt);
+  platform.SetEnvironmentValue("WEBVIEW2_RELEASE_CHANNELS", std::nullopt);
 
   if (!platform.CheckEdgeIsInstalled(rt.WebView2LoaderDllPath)) {
     Messages messages(platform);

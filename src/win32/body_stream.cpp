@@ -11,12 +11,24 @@
 namespace vtl::win32 {
 namespace {
 
+// Agile: WebView2 reads a response's stream on a thread of its own, and asks
+// for one that needs no marshalling to get there. The stream aggregates the
+// free-threaded marshaler, so that every apartment of the process gets this
+// object itself; every method is safe on any thread (one lock).
 class BodyStream final : public ComObject<IStream> {
  public:
   BodyStream(std::string bytes, std::function<void(std::string&&)> release)
-      : bytes_(std::move(bytes)), release_(std::move(release)) {}
+      : bytes_(std::move(bytes)), release_(std::move(release)) {
+    CoCreateFreeThreadedMarshaler(static_cast<IUnknown*>(this), marshaler_.Put());
+  }
   ~BodyStream() override {
+    marshaler_.Reset();
     if (release_) release_(std::move(bytes_));
+  }
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
+    if (object && marshaler_ && IsEqualIID(riid, IID_IMarshal)) return marshaler_->QueryInterface(riid, object);
+    return ComObject<IStream>::QueryInterface(riid, object);
   }
 
   HRESULT STDMETHODCALLTYPE Read(void* buffer, ULONG size, ULONG* read) override {
@@ -95,6 +107,7 @@ class BodyStream final : public ComObject<IStream> {
   std::function<void(std::string&&)> release_;
   size_t position_ = 0;
   std::mutex lock_;
+  ComPtr<IUnknown> marshaler_;  // the free-threaded marshaler's inner IUnknown
 };
 
 }  // namespace

@@ -1,7 +1,8 @@
 #pragma once
 
 // A read-only COM stream over bytes it owns: a response body handed to the
-// web view without a second copy.
+// web view without a second copy. It is agile (the free-threaded marshaler):
+// WebView2 reads it on a thread of its own.
 
 #include <objidl.h>
 

@@ -181,7 +181,8 @@ void TBrowserForm::EdgeBrowserCreateWebViewCompleted(HRESULT AResult) {
     settings->put_AreDevToolsEnabled(AllowDebug);
     settings->put_AreDefaultContextMenusEnabled(AllowContextMenu);
   }
-  edge.AddWebResourceRequestedFilter("*", COREWEBVIEW2_WEB_RESOURCE_CONTEXT_ALL);
+  // Every request of every frame and worker of a package page.
+  edge.AddWebResourceRequestedFilterForAllSources("*", COREWEBVIEW2_WEB_RESOURCE_CONTEXT_ALL);
 }
 
 void TBrowserForm::InjectScripts(std::function<void()> ready) {

@@ -3,6 +3,7 @@
 #include <shlwapi.h>
 #include <xmmintrin.h>
 
+#include <algorithm>
 #include <utility>
 
 #include "core/str_utils.h"
@@ -452,6 +453,15 @@ void TCustomEdgeBrowser::RegisterEventHandlers() {
                                             return S_OK;
                                           }).get(),
                               &FWindowCloseRequestedToken);
+  ComPtr<ICoreWebView2_4> w4;
+  if (SUCCEEDED(w->QueryInterface(IID_ICoreWebView2_4, reinterpret_cast<void**>(w4.Put()))) && w4)
+    w4->add_FrameCreated(VTL_HANDLER(ICoreWebView2FrameCreatedEventHandler,
+                                     [this](ICoreWebView2*, ICoreWebView2FrameCreatedEventArgs* a) {
+                                       ComPtr<ICoreWebView2Frame> frame;
+                                       if (SUCCEEDED(a->get_Frame(frame.Put())) && frame) FrameCreated(frame.get());
+                                       return S_OK;
+                                     }).get(),
+                         &FFrameCreatedToken);
 
   c->add_ZoomFactorChanged(VTL_HANDLER(ICoreWebView2ZoomFactorChangedEventHandler,
                                        [this](ICoreWebView2Controller*, IUnknown*) {
@@ -490,6 +500,43 @@ void TCustomEdgeBrowser::RegisterEventHandlers() {
                                  return S_OK;
                                }).get(),
                    &FLostFocusToken);
+}
+
+void TCustomEdgeBrowser::FrameCreated(ICoreWebView2Frame* created) {
+  Frame entry;
+  if (FAILED(created->QueryInterface(IID_ICoreWebView2Frame2, reinterpret_cast<void**>(entry.frame.Put()))) ||
+      !entry.frame)
+    return;
+  ICoreWebView2Frame2* frame = entry.frame.get();
+  RecordResult(frame->add_WebMessageReceived(
+      VTL_HANDLER(ICoreWebView2FrameWebMessageReceivedEventHandler,
+                  [this, frame](ICoreWebView2Frame*, ICoreWebView2WebMessageReceivedEventArgs* a) {
+                    if (OnFrameWebMessageReceived) {
+                      TWebMessageReceivedEventArgs args(a);
+                      OnFrameWebMessageReceived(*this, frame, args);
+                    }
+                    return S_OK;
+                  })
+          .get(),
+      &entry.message));
+  RecordResult(frame->add_Destroyed(VTL_HANDLER(ICoreWebView2FrameDestroyedEventHandler,
+                                                [this, frame](ICoreWebView2Frame*, IUnknown*) {
+                                                  FrameGone(frame);
+                                                  return S_OK;
+                                                })
+                                        .get(),
+                                    &entry.destroyed));
+  FFrames.push_back(std::move(entry));
+}
+
+void TCustomEdgeBrowser::FrameGone(ICoreWebView2Frame2* frame) {
+  const auto it = std::find_if(FFrames.begin(), FFrames.end(), [&](const Frame& f) { return f.frame.get() == frame; });
+  if (it == FFrames.end()) return;
+  const Frame gone = std::move(*it);  // holds the frame for the handlers below
+  FFrames.erase(it);
+  gone.frame->remove_WebMessageReceived(gone.message);
+  gone.frame->remove_Destroyed(gone.destroyed);
+  if (OnFrameDestroyed) OnFrameDestroyed(*this, gone.frame.get());
 }
 
 void TCustomEdgeBrowser::AcceleratorKeyPressed(ICoreWebView2AcceleratorKeyPressedEventArgs* args) {
@@ -532,6 +579,10 @@ void TCustomEdgeBrowser::CloseWebView() {
     w->remove_WebMessageReceived(FWebMessageReceivedToken);
     w->remove_WindowCloseRequested(FWindowCloseRequestedToken);
     w->remove_ContainsFullScreenElementChanged(FContainsFullScreenElementChangedToken);
+    ComPtr<ICoreWebView2_4> w4;
+    if (SUCCEEDED(w->QueryInterface(IID_ICoreWebView2_4, reinterpret_cast<void**>(w4.Put()))) && w4)
+      w4->remove_FrameCreated(FFrameCreatedToken);
+    while (!FFrames.empty()) FrameGone(FFrames.back().frame.get());
     for (const auto& [name, token] : FDevToolsProtocolEventReceivedTokenMap) {
       ComPtr<ICoreWebView2DevToolsProtocolEventReceiver> receiver;
       if (RecordResult(w->GetDevToolsProtocolEventReceiver(Widen(name).c_str(), receiver.Put())) && receiver)
@@ -589,6 +640,18 @@ void TCustomEdgeBrowser::ExecuteScript(const std::string& JavaScript, ScriptComp
 void TCustomEdgeBrowser::AddWebResourceRequestedFilter(const std::string& URL,
                                                        COREWEBVIEW2_WEB_RESOURCE_CONTEXT ResourceContext) {
   if (FWebView) RecordResult(FWebView->AddWebResourceRequestedFilter(Widen(URL).c_str(), ResourceContext));
+}
+
+void TCustomEdgeBrowser::AddWebResourceRequestedFilterForAllSources(const std::string& URL,
+                                                                   COREWEBVIEW2_WEB_RESOURCE_CONTEXT ResourceContext) {
+  if (!FWebView) return;
+  ComPtr<ICoreWebView2_22> w22;
+  if (SUCCEEDED(FWebView->QueryInterface(IID_ICoreWebView2_22, reinterpret_cast<void**>(w22.Put()))) && w22) {
+    RecordResult(w22->AddWebResourceRequestedFilterWithRequestSourceKinds(
+        Widen(URL).c_str(), ResourceContext, COREWEBVIEW2_WEB_RESOURCE_REQUEST_SOURCE_KINDS_ALL));
+  } else {
+    AddWebResourceRequestedFilter(URL, ResourceContext);
+  }
 }
 
 void TCustomEdgeBrowser::RemoveWebResourceRequestedFilter(const std::string& URL,

@@ -5,9 +5,8 @@
 // Creation runs as a chain on the user-interface thread, which owns every
 // WebView2 object: the control asks the loader library for the environment,
 // and each later stage comes as a completion through the thread's message
-// loop. Every
-// WebView2 event is forwarded to a std::function of the same name, with the
-// argument interfaces wrapped for the duration of the call. Every WebView2
+// loop. Every WebView2 event is forwarded to a std::function of the same
+// name, with the argument interfaces wrapped for the duration of the call. Every WebView2
 // call's result is recorded in LastErrorCode under a lock. Without a web view
 // the operations do nothing and reads give 0, false or "", except the
 // settings accessors, which raise EEdgeError.
@@ -25,6 +24,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "win32/com_ptr.h"
 
@@ -110,6 +110,11 @@ class TCustomEdgeBrowser {
   void ExecuteScript(const std::string& JavaScript, ScriptCompleted Completed = {});
   void AddWebResourceRequestedFilter(const std::string& URL, COREWEBVIEW2_WEB_RESOURCE_CONTEXT ResourceContext);
   void RemoveWebResourceRequestedFilter(const std::string& URL, COREWEBVIEW2_WEB_RESOURCE_CONTEXT ResourceContext);
+  // The filter for requests of every source (documents of every frame,
+  // dedicated, shared and service workers) where the web view offers it
+  // (ICoreWebView2_22); elsewhere the plain filter, which reaches documents.
+  void AddWebResourceRequestedFilterForAllSources(const std::string& URL,
+                                                  COREWEBVIEW2_WEB_RESOURCE_CONTEXT ResourceContext);
   void GoBack();
   void GoForward();
   void Refresh();
@@ -177,6 +182,13 @@ class TCustomEdgeBrowser {
   std::function<void(Sender, TScriptDialogOpeningEventArgs& Args)> OnScriptDialogOpening;
   std::function<void(Sender, bool IsNewDocument)> OnSourceChanged;
   std::function<void(Sender, TWebMessageReceivedEventArgs& Args)> OnWebMessageReceived;
+  // An iframe's messages, which WebView2 raises on the iframe's frame object
+  // (where the web view offers frames, ICoreWebView2_4), never through
+  // OnWebMessageReceived; and the end of a frame, after which it takes no
+  // more messages. Every frame ends, at the latest when the web view closes.
+  std::function<void(Sender, ICoreWebView2Frame2* Frame, TWebMessageReceivedEventArgs& Args)>
+      OnFrameWebMessageReceived;
+  std::function<void(Sender, ICoreWebView2Frame2* Frame)> OnFrameDestroyed;
   std::function<void(Sender, TWebResourceRequestedEventArgs& Args)> OnWebResourceRequested;
   std::function<void(Sender)> OnWindowCloseRequested;
   std::function<void(Sender, double AZoomFactor)> OnZoomFactorChanged;
@@ -203,6 +215,8 @@ class TCustomEdgeBrowser {
   void ControllerCompleted(HRESULT result, ICoreWebView2Controller* controller);
   void CreationFailed();
   void RegisterEventHandlers();
+  void FrameCreated(ICoreWebView2Frame* frame);
+  void FrameGone(ICoreWebView2Frame2* frame);
   void Resize();
   void FocusArrived();
   void AcceleratorKeyPressed(ICoreWebView2AcceleratorKeyPressedEventArgs* args);
@@ -228,7 +242,13 @@ class TCustomEdgeBrowser {
       FMoveFocusRequestedToken{}, FNavigationStartingToken{}, FNavigationCompletedToken{},
       FNewWindowRequestedToken{}, FPermissionRequestedToken{}, FProcessFailedToken{}, FScriptDialogOpeningToken{},
       FSourceChangedToken{}, FWebResourceRequestedToken{}, FWebMessageReceivedToken{},
-      FWindowCloseRequestedToken{}, FZoomFactorChangedToken{};
+      FWindowCloseRequestedToken{}, FZoomFactorChangedToken{}, FFrameCreatedToken{};
+  // The live iframes, with the tokens of their two handlers.
+  struct Frame {
+    ComPtr<ICoreWebView2Frame2> frame;
+    EventRegistrationToken message{}, destroyed{};
+  };
+  std::vector<Frame> FFrames;
   std::map<std::string, EventRegistrationToken> FDevToolsProtocolEventReceivedTokenMap;
 
   // Queued stages hold this weakly: a stage that runs after the control is

@@ -141,6 +141,18 @@ void TMainForm::FormCreate() {
     CoTaskMemFree(json);
     FBrowserExternalModule->EdgeBrowserWebMessageReceived(text);
   };
+  // An iframe's requests are answered on its own frame object.
+  edge.OnFrameWebMessageReceived = [this](TCustomEdgeBrowser&, ICoreWebView2Frame2* frame,
+                                          TWebMessageReceivedEventArgs& args) {
+    LPWSTR json = nullptr;
+    if (FAILED(args.ArgsInterface()->get_WebMessageAsJson(&json)) || !json) return;
+    const std::string text = Narrow(json);
+    CoTaskMemFree(json);
+    auto& port = framePorts_[frame];
+    if (!port) port = std::make_shared<FramePort>(frame);
+    FBrowserExternalModule->EdgeBrowserWebMessageReceived(text, port);
+  };
+  edge.OnFrameDestroyed = [this](TCustomEdgeBrowser&, ICoreWebView2Frame2* frame) { framePorts_.erase(frame); };
   edge.OnDocumentTitleChanged = [this](TCustomEdgeBrowser&, const std::string& title) {
     EdgeBrowserDocumentTitleChanged(title);
   };
@@ -320,6 +332,12 @@ void TMainForm::SetCaption(const std::string& caption) {
 }
 
 // WebViewPort ------------------------------------------------------------------------
+
+TMainForm::FramePort::FramePort(ICoreWebView2Frame2* frame) : frame_(frame) {}
+
+void TMainForm::FramePort::PostWebMessageAsJson(const std::string& json) {
+  frame_->PostWebMessageAsJson(Widen(json).c_str());
+}
 
 void TMainForm::PostWebMessageAsJson(const std::string& json) {
   TEdgeBrowser* edge = Edge();

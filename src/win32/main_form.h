@@ -21,6 +21,7 @@
 #include "win32/edge_browser.h"
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -75,6 +76,18 @@ class TMainForm final : public WebViewPort {
   // Allows closing and closes, posted.
   void CloseNow();
   TEdgeBrowser* Edge() const;
+
+  // Where the replies to an iframe's requests go: the frame, for as long as
+  // it lives.
+  class FramePort final : public ReplyTarget {
+   public:
+    explicit FramePort(ICoreWebView2Frame2* frame);
+    void PostWebMessageAsJson(const std::string& json) override;
+
+   private:
+    ComPtr<ICoreWebView2Frame2> frame_;
+  };
+  std::map<ICoreWebView2Frame2*, std::shared_ptr<FramePort>> framePorts_;
 
   const Runtime& runtime_;
   HWND hwnd_ = nullptr;

@@ -11,6 +11,7 @@
 #include "win32/bridge/styles.h"
 #include "win32/edge_browser.h"
 #include "win32/main_form.h"
+#include "win32/start_environment.h"
 #include "win32/startup_platform.h"
 #include "win32/text.h"
 
@@ -26,6 +27,9 @@ int ReportUnhandledError(const char* message) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  // Before start-up sets the WebView2 variables: the programs a page starts
+  // get them as they were.
+  vtl::win32::RememberStartEnvironment();
   vtl::win32::MaskFloatingPointExceptions();
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
   InitCommonControlsEx(&controls);

@@ -125,7 +125,8 @@ uint32_t TSysUtils::ShellExecAsAdminAndWait(HWND AHandle, const std::string& Fil
   return exitCode;
 }
 
-std::string TSysUtils::GetDosOutput(const std::string& CommandLine, const std::string& WorkingDir, bool ShowWindow) {
+std::string TSysUtils::GetDosOutput(const std::string& CommandLine, const std::string& WorkingDir, bool ShowWindow,
+                                    const std::wstring* Environment) {
   // Commands may run on several threads at once. Between the pipe's creation
   // and the closing of our write end, no other command may start: its child
   // would inherit this write end and hold this command's output open until it
@@ -153,7 +154,10 @@ std::string TSysUtils::GetDosOutput(const std::string& CommandLine, const std::s
   std::wstring commandLine = L"cmd.exe /C " + Widen(CommandLine);  // CreateProcessW may write into it
   const std::wstring folder = Widen(WorkingDir);
   PROCESS_INFORMATION started{};
-  const bool ok = CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+  std::wstring environment = Environment ? *Environment : std::wstring();
+  const bool ok = CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE,
+                                 Environment ? CREATE_UNICODE_ENVIRONMENT : 0,
+                                 Environment ? environment.data() : nullptr,
                                  folder.empty() ? nullptr : folder.c_str(), &startup, &started);
   // Only the child may hold the write end now, so reading ends when it does.
   writer.reset();

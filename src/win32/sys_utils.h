@@ -30,7 +30,9 @@ struct TSysUtils {
   // Runs "cmd.exe /C " + CommandLine and returns what it wrote to standard
   // output and standard error, decoded from the ANSI code page with zero bytes
   // left out. Blocks until the command ends; empty when it did not start.
-  static std::string GetDosOutput(const std::string& CommandLine, const std::string& WorkingDir, bool ShowWindow);
+  // `Environment`, when given, is the child's environment block (UTF-16).
+  static std::string GetDosOutput(const std::string& CommandLine, const std::string& WorkingDir, bool ShowWindow,
+                                  const std::wstring* Environment = nullptr);
   // Replaces the list with the captions of all top-level windows, hidden ones
   // included, leaving out captions that are blank.
   static void GetWindowsCaptions(std::vector<std::string>& WindowsCaptionsList);

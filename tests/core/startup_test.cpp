@@ -173,6 +173,8 @@ TEST_F(Startup, PreparesFoldersLoaderAndEnvironment) {
   EXPECT_EQ(kDefaultBrowserArguments.size(), 162u);
   EXPECT_EQ(platform_.env.at("WEBVIEW2_BROWSER_EXECUTABLE_FOLDER"), std::nullopt);
   EXPECT_EQ(platform_.env.at("WEBVIEW2_RELEASE_CHANNEL_PREFERENCE"), std::nullopt);
+  EXPECT_EQ(platform_.env.at("WEBVIEW2_CHANNEL_SEARCH_KIND"), std::nullopt);
+  EXPECT_EQ(platform_.env.at("WEBVIEW2_RELEASE_CHANNELS"), std::nullopt);
   EXPECT_TRUE(platform_.themes.empty());
   EXPECT_TRUE(platform_.dialogs.empty());
 }

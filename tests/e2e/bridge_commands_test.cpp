@@ -287,5 +287,67 @@ TEST_F(BridgeCommands, ShellRegistryAndNotificationRepliesAndALongCommandHoldsUp
   if (left) RegCloseKey(left);
 }
 
+// The WebView2 variables among lines "NAME=value" as `set` prints them.
+std::map<std::string, std::string> Variables(std::string_view text) {
+  std::map<std::string, std::string> out;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string_view::npos) end = text.size();
+    std::string line(text.substr(start, end - start));
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const size_t eq = line.find('=');
+    if (eq != std::string::npos && line.rfind("WEBVIEW2_", 0) == 0) out[line.substr(0, eq)] = line.substr(eq + 1);
+    start = end + 1;
+  }
+  return out;
+}
+
+// The runtime sets the WebView2 variables for its own web view; a program the
+// page starts gets the environment the runtime was started with.
+TEST_F(BridgeCommands, ProgramsThePageStartsGetTheEnvironmentTheRuntimeWasStartedWith) {
+  const std::map<std::string, std::string> parent = {
+      {"WEBVIEW2_BROWSER_EXECUTABLE_FOLDER", "C:\\browser"},
+      {"WEBVIEW2_RELEASE_CHANNEL_PREFERENCE", "1"},
+      {"WEBVIEW2_CHANNEL_SEARCH_KIND", "1"},
+      {"WEBVIEW2_RELEASE_CHANNELS", "0,1,2"},
+  };
+  Environment env = {{"WEBVIEW2_USER_DATA_FOLDER", std::nullopt}, {"WEBVIEW2_ADDITIONAL_BROWSER_ARGUMENTS", std::nullopt}};
+  for (const auto& [name, value] : parent) env.emplace_back(name, value);
+  const fs::path executed = dir_ / "executed.txt";
+  const auto scenario = Scenario(
+      "environment",
+      {Message(70003, "command", R"({"command":"set"})"),
+       Message(70001, "execute",
+               "{\"filePath\":\"cmd.exe\",\"arguments\":" + JsonString("/C set > \"" + Utf8(executed) + "\"") +
+                   "}")},
+      env);
+  const Process p = Start(Package("environment.exe", Settings(NewAppId("environment"), "Environment")), scenario.env);
+  ASSERT_TRUE(WaitUntil([&] { return Replies::Of(scenario.Read()).Has("command") && fs::exists(executed); }));
+  const Transcript t = scenario.Read();
+  // The reply's result is the output as a JSON string.
+  std::string output;
+  const std::string reply = Replies::Of(t).byUuid.at("command").second;
+  const std::string quoted = reply.substr(reply.find("\"result\": \"") + 11);
+  for (size_t i = 0; i + 2 < quoted.size(); ++i) {
+    if (quoted[i] != '\\') {
+      output += quoted[i];
+      continue;
+    }
+    const char c = quoted[++i];
+    output += c == 'r' ? '\r' : c == 'n' ? '\n' : c;
+  }
+  EXPECT_EQ(Variables(output), parent) << output;
+  ASSERT_TRUE(WaitUntil([&] { return Variables(ReadFile(executed)) == parent; }, Milliseconds(5000)))
+      << ReadFile(executed);
+  // The web view itself got the runtime's.
+  std::map<std::string, std::string> webView;
+  for (const auto& line : t.Of("env")) webView[line[1]] = line[2];
+  EXPECT_NE(webView["WEBVIEW2_USER_DATA_FOLDER"], "(unset)");
+  EXPECT_EQ(webView["WEBVIEW2_RELEASE_CHANNELS"], "(unset)");
+  EXPECT_EQ(webView["WEBVIEW2_CHANNEL_SEARCH_KIND"], "(unset)");
+  EXPECT_EQ(webView["WEBVIEW2_BROWSER_EXECUTABLE_FOLDER"], "(unset)");
+}
+
 }  // namespace
 }  // namespace vtl::e2e

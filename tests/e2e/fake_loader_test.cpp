@@ -124,7 +124,9 @@ TEST_F(FakeLoader, CheckRecordsTheProcessAndTheWebView2Variables) {
   const ScopedEnvironment env(FakeEnvironment({{"WEBVIEW2_USER_DATA_FOLDER", "C:\\data\\app\\Win64\\"},
                                                {"WEBVIEW2_ADDITIONAL_BROWSER_ARGUMENTS", "--a\t--b"},
                                                {"WEBVIEW2_BROWSER_EXECUTABLE_FOLDER", std::nullopt},
-                                               {"WEBVIEW2_RELEASE_CHANNEL_PREFERENCE", ""}}));
+                                               {"WEBVIEW2_RELEASE_CHANNEL_PREFERENCE", ""},
+                                               {"WEBVIEW2_CHANNEL_SEARCH_KIND", std::nullopt},
+                                               {"WEBVIEW2_RELEASE_CHANNELS", "2"}}));
   const LoadedFake fake;
   ASSERT_TRUE(fake);
   HRESULT result;
@@ -132,7 +134,7 @@ TEST_F(FakeLoader, CheckRecordsTheProcessAndTheWebView2Variables) {
 
   const auto t = ReadTranscript();
   const std::string pid = std::to_string(GetCurrentProcessId());
-  ASSERT_EQ(t.lines.size(), 6u);
+  ASSERT_EQ(t.lines.size(), 8u);
   EXPECT_EQ(t.lines[0].at(0), "process");
   EXPECT_EQ(t.lines[0].at(1), pid);
   EXPECT_EQ(t.lines[0].at(2), win32::Narrow(GetCommandLineW()));
@@ -142,6 +144,8 @@ TEST_F(FakeLoader, CheckRecordsTheProcessAndTheWebView2Variables) {
                                            {"WEBVIEW2_ADDITIONAL_BROWSER_ARGUMENTS", "--a\t--b"},
                                            {"WEBVIEW2_BROWSER_EXECUTABLE_FOLDER", "(unset)"},
                                            {"WEBVIEW2_RELEASE_CHANNEL_PREFERENCE", ""},
+                                           {"WEBVIEW2_CHANNEL_SEARCH_KIND", "(unset)"},
+                                           {"WEBVIEW2_RELEASE_CHANNELS", "2"},
                                        }));
   EXPECT_NE(ReadFile(PathFromUtf8(LogPath())).find("check-env\tWEBVIEW2_USER_DATA_FOLDER\tC:\\\\data\\\\app\\\\Win64\\\\\n"),
             std::string::npos);

@@ -87,6 +87,8 @@ TEST_F(Startup, PreparesTheDataFolderTheLoaderAndTheWebView2Environment) {
   // What the parent's environment says must not reach the web view.
   const Environment inherited = FakeEnvironment({{"WEBVIEW2_BROWSER_EXECUTABLE_FOLDER", "C:\\elsewhere\\browser"},
                                                  {"WEBVIEW2_RELEASE_CHANNEL_PREFERENCE", "1"},
+                                                 {"WEBVIEW2_CHANNEL_SEARCH_KIND", "1"},
+                                                 {"WEBVIEW2_RELEASE_CHANNELS", "1,2"},
                                                  {"WEBVIEW2_USER_DATA_FOLDER", "C:\\wrong\\"},
                                                  {"WEBVIEW2_ADDITIONAL_BROWSER_ARGUMENTS", "--inherited"}});
   struct Run {
@@ -114,6 +116,8 @@ TEST_F(Startup, PreparesTheDataFolderTheLoaderAndTheWebView2Environment) {
                                              {"WEBVIEW2_ADDITIONAL_BROWSER_ARGUMENTS", run.c.arguments},
                                              {"WEBVIEW2_BROWSER_EXECUTABLE_FOLDER", "(unset)"},
                                              {"WEBVIEW2_RELEASE_CHANNEL_PREFERENCE", "(unset)"},
+                                             {"WEBVIEW2_CHANNEL_SEARCH_KIND", "(unset)"},
+                                             {"WEBVIEW2_RELEASE_CHANNELS", "(unset)"},
                                          }))
         << run.c.label;
     // The package's loader, whole, and no temporary file left beside it.

@@ -4,6 +4,7 @@
 // which file: requests are answered from the package.
 
 #include "e2e_fixture.h"
+#include "fake_loader.h"
 
 #include <algorithm>
 #include <cctype>
@@ -60,12 +61,14 @@ TEST_F(WebViewHost, InjectsOneDocumentScriptAndAppliesTheSettings) {
     std::optional<std::string> userScript;
     std::string script;
     const char *zoom, *devTools, *contextMenus;
+    const char* newestInterface = nullptr;  // the web view of an older runtime
   };
   const Case cases[] = {
       {"plain", "", std::nullopt, base, "0", "0", "0"},
       {"blank", "AllowZoom=1\r\nAllowDebug=1\r\nAllowContextMenu=1\r\n", " \r\n\t \r\n", base, "1", "1", "1"},
       {"user", "AllowZoom=1\r\n", "  window.fromUser = vtl;\r\n", base + "\r  window.fromUser = vtl;\r\n", "1", "0",
        "0"},
+      {"older", "", std::nullopt, base, "0", "0", "0", "21"},
   };
   struct Run {
     const Case& c;
@@ -78,7 +81,9 @@ TEST_F(WebViewHost, InjectsOneDocumentScriptAndAppliesTheSettings) {
     Files files;
     if (c.userScript) files.emplace_back("vtl-webviewjs", *c.userScript);
     const auto exe = PackageWithFiles(std::string(c.label) + ".exe", Settings(id, "Scripted", c.settings), files);
-    auto scenario = Scenario(c.label, {});
+    Environment more;
+    if (c.newestInterface) more.emplace_back("VTL_FAKE_WEBVIEW_INTERFACE", c.newestInterface);
+    auto scenario = Scenario(c.label, {}, more);
     runs.push_back({c, scenario, Start(exe, scenario.env)});
   }
   for (auto& run : runs) {
@@ -95,7 +100,13 @@ TEST_F(WebViewHost, InjectsOneDocumentScriptAndAppliesTheSettings) {
                                         {"AreDefaultContextMenusEnabled", run.c.contextMenus},
                                     }))
         << run.c.label;
-    EXPECT_EQ(Fields(t, "filter"), (std::vector<std::vector<std::string>>{{"*", "0"}})) << run.c.label;
+    // Requests of every frame and worker where the web view offers the filter
+    // for them; the documents' filter elsewhere.
+    const std::vector<std::vector<std::string>> filter{{"*", "0"}}, sources{{"*", "0", "0xffffffff"}};
+    EXPECT_EQ(Fields(t, "filter"), run.c.newestInterface ? filter : std::vector<std::vector<std::string>>{})
+        << run.c.label;
+    EXPECT_EQ(Fields(t, "filter-sources"), run.c.newestInterface ? std::vector<std::vector<std::string>>{} : sources)
+        << run.c.label;
     EXPECT_EQ(Fields(t, "navigate"), (std::vector<std::vector<std::string>>{{"file:///index.html"}})) << run.c.label;
   }
 }
@@ -435,7 +446,7 @@ TEST_F(WebViewHost, WindowClosesAtOnceWhenNoPageCanAnswer) {
     // web view that is being made anew cannot answer at all.
     EXPECT_EQ(closeLines[0][0], closes && run.c.environments == 1 ? "refused" : run.c.close) << run.c.label;
     EXPECT_EQ(t.Of("reload").size(), run.c.reloads) << run.c.label;
-    EXPECT_EQ(t.Of("env").size(), 4 * run.c.environments) << run.c.label;
+    EXPECT_EQ(t.Of("env").size(), std::size(::fake::kWebView2Variables) * run.c.environments) << run.c.label;
     // Every web view opened the start page, once its script was in place.
     EXPECT_EQ(t.Of("navigate").size(), t.Of("document-script").size()) << run.c.label;
   }
@@ -447,6 +458,38 @@ TEST_F(WebViewHost, WindowClosesAtOnceWhenNoPageCanAnswer) {
   const Process hanging = Start(Package("hungclose.exe", Settings(NewAppId("hungclose"), "Closing")), hung.env);
   EXPECT_EQ(hanging.WaitForExit(), 0u);
   EXPECT_EQ(hung.Read().Of("reload").size(), 1u);
+}
+
+// An iframe's requests reach the bridge through its frame object and are
+// answered there, also when the answer comes late (a dialog); the top
+// document's stay its own, and a frame that is gone gets nothing.
+TEST_F(WebViewHost, IframeRequestsAreAnsweredOnTheirFrame) {
+  const auto scenario = Scenario("frames", {
+      "frame side file:///side.html",
+      "frame gone file:///gone.html",
+      R"(frame-message side {"id":10002,"uuid":"from-side","data":{}})",
+      R"(message {"id":10002,"uuid":"from-top","data":{}})",
+      R"(frame-message side {"id":20001,"uuid":"side-dialog","data":{"title":"Frame dialog"}})",
+      R"(frame-message gone {"id":20003,"uuid":"gone-dialog","data":{"title":"Gone dialog"}})",
+      "frame-gone gone",
+  });
+  const Process p = Start(Package("frames.exe", Settings(NewAppId("frames"), "Frames")), scenario.env);
+  ASSERT_TRUE(WaitUntil([&] { return scenario.Ended(); }));
+  // The dialogs open one after the other; each is cancelled.
+  for (const char* caption : {"Frame dialog", "Gone dialog"}) {
+    const auto dialog = WaitForWindowOf(p, uidriver::WindowQuery().WithCaption(caption));
+    ASSERT_TRUE(dialog) << caption;
+    uidriver::Close(dialog->handle);
+  }
+  ASSERT_TRUE(WaitUntil([&] { return Fields(scenario.Read(), "frame-post").size() == 2; }));
+  Sleep(300);  // a reply to the frame that is gone would come now
+  const auto t = scenario.Read();
+  EXPECT_EQ(Fields(t, "frame-post"), (std::vector<std::vector<std::string>>{
+                                         {"side", R"({"uuid": "from-side", "success": true, "result": true})"},
+                                         {"side", R"({"uuid": "side-dialog", "success": true, "result": ""})"},
+                                     }));
+  EXPECT_EQ(Fields(t, "post"),
+            (std::vector<std::vector<std::string>>{{R"({"uuid": "from-top", "success": true, "result": true})"}}));
 }
 
 TEST_F(WebViewHost, FileLinksInANewWindowStartASecondProcess) {

@@ -5,6 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <string>
+#include <thread>
+
 #include "win32/body_stream.h"
 
 namespace vtl::win32 {
@@ -148,6 +152,46 @@ TEST(BodyStream, HandsItsBytesBackWhenTheLastReferenceGoes) {
   EXPECT_EQ(returned, "nothing yet");
   stream->Release();
   EXPECT_EQ(returned, "body");
+}
+
+// WebView2 reads a body on a thread of its own: the stream must reach another
+// apartment as itself, with no proxy, and be read there; its bytes still go
+// back once the last reference, wherever it is, goes.
+TEST(BodyStream, IsAgile) {
+  const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  std::string returned;
+  IStream* stream = CreateBodyStream("agile body", [&](std::string&& bytes) { returned = std::move(bytes); });
+  IStream* carrier = nullptr;
+  ASSERT_EQ(CoMarshalInterThreadInterfaceInStream(IID_IStream, stream, &carrier), S_OK);
+  IStream* seen = nullptr;
+  std::string read;
+  std::atomic<bool> done = false;
+  std::thread reader([&] {
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    if (SUCCEEDED(CoGetInterfaceAndReleaseStream(carrier, IID_IStream, reinterpret_cast<void**>(&seen)))) {
+      char buffer[32] = {};
+      ULONG got = 0;
+      seen->Read(buffer, sizeof buffer, &got);
+      read.assign(buffer, got);
+      seen->Release();
+    }
+    CoUninitialize();
+    done = true;
+  });
+  // A stream that is not agile reaches the reader as a proxy, whose calls
+  // come back here: this apartment serves them meanwhile.
+  while (!done) {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    Sleep(1);
+  }
+  reader.join();
+  EXPECT_EQ(seen, stream);  // the object itself, not a proxy
+  EXPECT_EQ(read, "agile body");
+  EXPECT_EQ(returned, "");
+  stream->Release();
+  EXPECT_EQ(returned, "agile body");
+  if (SUCCEEDED(com)) CoUninitialize();
 }
 
 }  // namespace

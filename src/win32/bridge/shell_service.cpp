@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "win32/bridge/system_error_text.h"
+#include "win32/start_environment.h"
 #include "win32/sys_utils.h"
 
 namespace vtl::win32 {
@@ -55,10 +56,19 @@ Win32ShellService::~Win32ShellService() {
   DestroyWindow(window_);
 }
 
+// Programs the page starts get the environment the runtime was started with,
+// not the WebView2 variables of its own web view.
 SystemOutcome Win32ShellService::ShellExec(const std::string& filePath, const std::string& arguments) {
-  SetLastError(0);
-  if (TSysUtils::ShellExec(filePath, arguments)) return SystemOutcome::Accepted();
-  return Refusal(GetLastError());
+  bool accepted = false;
+  DWORD error = 0;
+  {
+    const StartEnvironmentScope startEnvironment;
+    SetLastError(0);
+    accepted = TSysUtils::ShellExec(filePath, arguments);
+    error = GetLastError();
+  }
+  if (accepted) return SystemOutcome::Accepted();
+  return Refusal(error);
 }
 
 SystemOutcome Win32ShellService::ShellExplore(const std::string& filePath) {
@@ -70,8 +80,9 @@ SystemOutcome Win32ShellService::ShellExplore(const std::string& filePath) {
 void Win32ShellService::GetDosOutput(const std::string& command, const std::string& workingDir, bool showWindow,
                                      CommandDone done) {
   const uint64_t id = ++nextCommand_;
-  std::thread worker([finished = finished_, id, command, workingDir, showWindow] {
-    std::string output = TSysUtils::GetDosOutput(command, workingDir, showWindow);
+  std::thread worker([finished = finished_, id, command, workingDir, showWindow,
+                       environment = StartEnvironmentBlock()] {
+    std::string output = TSysUtils::GetDosOutput(command, workingDir, showWindow, &environment);
     const std::lock_guard guard(finished->lock);
     if (finished->window == nullptr) return;
     finished->outputs.emplace_back(id, std::move(output));

@@ -12,6 +12,8 @@ inline constexpr const char* kWebView2Variables[] = {
     "WEBVIEW2_ADDITIONAL_BROWSER_ARGUMENTS",
     "WEBVIEW2_BROWSER_EXECUTABLE_FOLDER",
     "WEBVIEW2_RELEASE_CHANNEL_PREFERENCE",
+    "WEBVIEW2_CHANNEL_SEARCH_KIND",
+    "WEBVIEW2_RELEASE_CHANNELS",
 };
 
 // A variable of this process's environment; nothing when it is not set.
