@@ -36,6 +36,7 @@ constexpr Figure kFigures[] = {
     {"bridge", "bridge requests dispatched per second, against parsing them alone", FigureBridgeDispatch},
     {"request", "answer a web view request for a 1 MiB package file", FigureRequest},
     {"mime", "content type of a file name", FigureMimeLookup},
+    {"pack", "pack the showcase with icon and version information, against without", FigurePackWithInfo},
 };
 
 int Usage(std::ostream& out, int status) {

@@ -82,14 +82,25 @@ std::vector<IconImage> IconsFromPng(const std::vector<uint8_t>& bytes, const std
   if (w != h) throw Error("icon \"" + name + "\" is " + std::to_string(w) + " x " + std::to_string(h) + " pixels; an icon must be square");
   if (w < 256) throw Error("icon \"" + name + "\" is " + std::to_string(w) + " x " + std::to_string(h) + " pixels; a PNG icon must be at least 256 x 256");
 
+  // Largest first, each scaled from the smallest image already made that is
+  // at least twice its size: a few times faster than scaling every size from
+  // a large original, and as sharp.
+  std::vector<std::pair<int, std::vector<uint8_t>>> made;
+  made.emplace_back(w, std::vector<uint8_t>(image.pixels, image.pixels + static_cast<size_t>(w) * h * 4));
   std::vector<IconImage> out;
-  for (uint16_t size : kIconSizes) {
+  for (auto it = kIconSizes.rbegin(); it != kIconSizes.rend(); ++it) {
+    const uint16_t size = *it;
+    const auto* from = &made.front();
+    for (const auto& m : made)
+      if (m.first >= 2 * size || m.first == size) from = &m;
     std::vector<uint8_t> rgba(static_cast<size_t>(size) * size * 4);
-    if (size == w) {
-      std::memcpy(rgba.data(), image.pixels, rgba.size());
-    } else if (!stbir_resize_uint8_srgb(image.pixels, w, h, 0, rgba.data(), size, size, 0, 4, 3, 0)) {
+    if (from->first == size) {
+      rgba = from->second;
+    } else if (!stbir_resize_uint8_srgb(from->second.data(), from->first, from->first, 0, rgba.data(), size, size, 0, 4,
+                                        3, 0)) {
       throw Error("icon \"" + name + "\" cannot be scaled to " + std::to_string(size) + " pixels");
     }
+    made.emplace_back(size, rgba);
     IconImage icon;
     icon.width = icon.height = size;
     if (size >= 256) {
@@ -104,7 +115,7 @@ std::vector<IconImage> IconsFromPng(const std::vector<uint8_t>& bytes, const std
     } else {
       icon.data = IconBitmap(rgba, size);
     }
-    out.push_back(std::move(icon));
+    out.insert(out.begin(), std::move(icon));
   }
   return out;
 }
