@@ -259,13 +259,16 @@ ImageFacts ReadImageFacts(const fs::path& file, uint64_t imageEnd) {
   in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
   if (static_cast<uint64_t>(in.gcount()) != imageEnd) throw Error("cannot read the image of \"" + Utf8(file) + "\"");
   // An image whose resources cannot be read still shows its archive.
+  ImageFacts facts;
   try {
     const pack::PeImage image(std::move(bytes));
+    facts.isSigned = image.Signed();
     const auto resources = image.ReadResources();
-    return {image.Signed(), pack::ReadIconGroups(resources), pack::ReadVersionInfo(resources)};
+    facts.icons = pack::ReadIconGroups(resources);
+    facts.version = pack::ReadVersionInfo(resources);
   } catch (const Error&) {
-    return {};
   }
+  return facts;
 }
 
 // A fresh application ID: the folder's name (letters, digits, dashes) and 64
