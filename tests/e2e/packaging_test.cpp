@@ -8,7 +8,10 @@
 #include <shellapi.h>
 #include <winver.h>
 
+#include <atomic>
 #include <fstream>
+#include <mutex>
+#include <thread>
 #include "exe_info.h"
 #include "packer.h"
 #include "win32/text.h"
@@ -91,6 +94,84 @@ std::string ShellQuote(const std::string& s) {
   for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return out + "'";
 }
+
+// Wine's shell hands a tray icon to the window of class Shell_TrayWnd it
+// finds first, as WM_COPYDATA: this header, then the mask's and the colour
+// bitmap's bits (GetBitmapBits, rows top-down). A window of that class made
+// here, after Wine's own, is found first and sees every icon a program adds.
+struct WineTrayIcon {
+  LONG window;
+  UINT id, flags, callbackMessage;
+  WCHAR tip[128];
+  DWORD state, stateMask;
+  WCHAR info[256];
+  UINT timeoutOrVersion;
+  WCHAR infoTitle[64];
+  DWORD infoFlags;
+  GUID item;
+  UINT width, height, planes, bpp;
+};
+
+class TrayCapture {
+ public:
+  TrayCapture() {
+    thread_ = std::thread([this] { Run(); });
+    WaitUntil([this] { return ready_.load(); });
+  }
+  ~TrayCapture() {
+    if (window_) PostMessageW(window_, WM_CLOSE, 0, 0);
+    thread_.join();
+  }
+  // "WxH sha256" of each icon added or changed, or why it could not be read.
+  std::vector<std::string> Icons() {
+    std::lock_guard lock(mutex_);
+    return icons_;
+  }
+
+ private:
+  static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM w, LPARAM l) {
+    auto* self = reinterpret_cast<TrayCapture*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (message == WM_COPYDATA && self) {
+      const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(l);
+      std::string seen = "unreadable: " + std::to_string(data->cbData) + " bytes";
+      if (data->cbData >= sizeof(WineTrayIcon) && (data->dwData == NIM_ADD || data->dwData == NIM_MODIFY)) {
+        const auto* icon = static_cast<const WineTrayIcon*>(data->lpData);
+        const size_t mask = (size_t{icon->width} * icon->height + 15) / 16 * 2;
+        const size_t colour = (size_t{icon->planes} * icon->width * icon->height * icon->bpp + 15) / 16 * 2;
+        if (icon->bpp == 32 && data->cbData == sizeof(WineTrayIcon) + mask + colour)
+          seen = std::to_string(icon->width) + "x" + std::to_string(icon->height) + " " +
+                 fake::Sha256Hex(std::string_view(static_cast<const char*>(data->lpData) + sizeof(WineTrayIcon) + mask, colour));
+      }
+      std::lock_guard lock(self->mutex_);
+      self->icons_.push_back(seen);
+      return TRUE;
+    }
+    if (message == WM_CLOSE) {
+      DestroyWindow(window);
+      PostQuitMessage(0);
+      return 0;
+    }
+    return DefWindowProcW(window, message, w, l);
+  }
+  void Run() {
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = Proc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"Shell_TrayWnd";
+    RegisterClassW(&wc);
+    window_ = CreateWindowExW(0, L"Shell_TrayWnd", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, wc.hInstance, nullptr);
+    SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    ready_ = true;
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
+  }
+
+  std::thread thread_;
+  std::atomic<bool> ready_{false};
+  HWND window_ = nullptr;
+  std::mutex mutex_;
+  std::vector<std::string> icons_;
+};
 
 class Packaging : public EndToEnd {
  protected:
@@ -200,8 +281,10 @@ TEST_F(Packaging, IconAndVersionInformationAsWindowsShowsThem) {
   EXPECT_EQ(differing, 0u) << "pixels unlike the given image";
 
   // The running program: its window captioned with the name, its window
-  // class's icon the given one.
-  const auto scenario = Scenario("icons", {"icons"});
+  // class's icon the given one, and so its tray icon.
+  TrayCapture tray;
+  const auto scenario =
+      Scenario("icons", {"icons", R"(message {"id":14001,"uuid":"t-show","data":{}})", "wait 300"});
   const Process p = Start(exe, scenario.env);
   ASSERT_TRUE(WaitForMainWindow(p, kName));
   ASSERT_TRUE(WaitUntil([&] { return scenario.Ended(); }));
@@ -211,6 +294,8 @@ TEST_F(Packaging, IconAndVersionInformationAsWindowsShowsThem) {
   ASSERT_GE(icons[0].size(), 4u) << "the window class has no icon";
   EXPECT_EQ(icons[0].at(2), "32x32");
   EXPECT_EQ(icons[0].at(3), fake::Sha256Hex(expected));
+  ASSERT_TRUE(WaitUntil([&] { return !tray.Icons().empty(); })) << "no tray icon arrived";
+  EXPECT_EQ(tray.Icons().front(), "16x16 " + fake::Sha256Hex(Pattern(16)));
 
   // icoutils, a reader of its own, finds the given images and strings.
   if (UnixPath(dir_).empty()) GTEST_SKIP() << "not under Wine: no Unix programs to run";
