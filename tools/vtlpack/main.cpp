@@ -423,8 +423,8 @@ int CmdInfo(std::vector<std::string> args) {
     std::printf("icon %-10s %s\n", (g.name + ":").c_str(), sizes.c_str());
   }
   if (facts.version.present) {
-    std::printf("file version:   %s\n", facts.version.fileVersion.c_str());
-    std::printf("product version: %s\n", facts.version.productVersion.c_str());
+    std::printf("versions:       file %s, product %s\n", facts.version.fileVersion.c_str(),
+                facts.version.productVersion.c_str());
     for (const auto& [key, value] : facts.version.strings) std::printf("  %-17s %s\n", (key + ":").c_str(), value.c_str());
   }
   if (archiveSize == 0) {
