@@ -45,6 +45,7 @@ void FigureRange(Context& ctx, Report& report);
 void FigureBridgeDispatch(Context& ctx, Report& report);
 void FigureRequest(Context& ctx, Report& report);
 void FigureMimeLookup(Context& ctx, Report& report);
+void FigurePackWithInfo(Context& ctx, Report& report);
 
 // Archive size of the package the load figures use.
 inline uint64_t LoadPackageBytes(const Context& ctx) { return (ctx.quick() ? 10ull : 200ull) << 20; }

@@ -38,6 +38,7 @@ constexpr Figure kFigures[] = {
     {"request", "answer a web view request for a 1 MiB package file read from the package file", FigureRequest},
     {"range", "answer a 1 MiB range of a large stored entry", FigureRange},
     {"mime", "content type of a file name", FigureMimeLookup},
+    {"pack", "pack the showcase with icon and version information, against without", FigurePackWithInfo},
 };
 
 int Usage(std::ostream& out, int status) {

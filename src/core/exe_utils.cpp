@@ -74,28 +74,32 @@ uint64_t TExeUtils::GetAttachedStubOffset() {
   }
   if (!end.ok) throw EInvalidImage(PathText(exePath_) + ": " + end.error);
   offset_ = end.offset;
+  image_ = end;
   return end.offset;
+}
+
+uint64_t TExeUtils::GetArchiveEnd(uint64_t fileSize) {
+  GetAttachedStubOffset();
+  return ArchiveEnd(image_, fileSize);
 }
 
 bool TExeUtils::ExeHasAttachedStub() {
   const int64_t size = GetExeSize();
   if (size < 0) return false;
-  return static_cast<uint64_t>(size) > GetAttachedStubOffset();
+  return GetArchiveEnd(static_cast<uint64_t>(size)) > GetAttachedStubOffset();
 }
 
 int64_t TExeUtils::ArchiveLength() {
   const int64_t size = GetExeSize();
   const uint64_t offset = GetAttachedStubOffset();
-  if (size < 0 || static_cast<uint64_t>(size) <= offset)
-    throw ENoAttachedArchive("This is not a valid Windows application");
-  return size - static_cast<int64_t>(offset);
+  const uint64_t end = size < 0 ? 0 : GetArchiveEnd(static_cast<uint64_t>(size));
+  if (end <= offset) throw ENoAttachedArchive("This is not a valid Windows application");
+  return static_cast<int64_t>(end - offset);
 }
-
-uint64_t TExeUtils::ArchiveEnd(uint64_t fileSize) { return fileSize; }
 
 std::shared_ptr<const ByteSource> TExeUtils::AttachedArchive(std::shared_ptr<const ByteSource> file) {
   const uint64_t offset = GetAttachedStubOffset();
-  const uint64_t end = ArchiveEnd(file->Size());
+  const uint64_t end = GetArchiveEnd(file->Size());
   if (end <= offset) throw ENoAttachedArchive("This is not a valid Windows application");
   return std::make_shared<SourceWindow>(std::move(file), offset, end - offset);
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/byte_source.h"
+#include "core/pe_image.h"
 
 namespace vtl {
 
@@ -66,7 +67,7 @@ class TExeUtils {
 
   const std::filesystem::path& ExePath() const { return exePath_; }
 
-  // True when bytes follow the image: size − offset > 0. False too when the
+  // True when archive bytes follow the image: archive end − offset > 0. False too when the
   // executable's size cannot be read. Raises EInvalidImage for headers that
   // cannot be read.
   bool ExeHasAttachedStub();
@@ -97,8 +98,9 @@ class TExeUtils {
   static int64_t GetFileSizeOf(const std::filesystem::path& path);
   // Where the image ends and the archive begins. Raises EInvalidImage.
   uint64_t GetAttachedStubOffset();
-  // Where the archive ends in a file of `fileSize` bytes: the file's end.
-  uint64_t ArchiveEnd(uint64_t fileSize);
+  // Where the archive ends in a file of `fileSize` bytes: the start of the
+  // certificate table of a package signed after packing, else the file end.
+  uint64_t GetArchiveEnd(uint64_t fileSize);
 
  private:
   // Opens the executable at the archive's start; returns the archive length.
@@ -109,6 +111,7 @@ class TExeUtils {
   std::filesystem::path exePath_;
   std::optional<std::span<const uint8_t>> mappedHeaders_;
   std::optional<uint64_t> offset_;
+  ImageEnd image_;  // the headers read by GetAttachedStubOffset
 };
 
 }  // namespace vtl

@@ -60,7 +60,29 @@ ImageEnd ReadImageEnd(std::span<const uint8_t> b, uint64_t fileSize) {
   r.ok = true;
   r.offset = end;
   r.sections = sections;
+
+  // The security directory (data directory 4) holds a file offset, not an
+  // address. Its place in the optional header depends on PE32 or PE32+.
+  const uint64_t optional = fileHeader + 20;
+  if (optionalHeader >= 2) {
+    const uint16_t magic = Le16(b, optional);
+    const uint64_t countAt = magic == 0x20b ? 108 : magic == 0x10b ? 92 : 0;
+    if (countAt && optionalHeader >= countAt + 4 && Le32(b, optional + countAt) > 4 &&
+        optionalHeader >= countAt + 4 + 5 * 8) {
+      const uint64_t dir = optional + countAt + 4 + 4 * 8;
+      r.certificateOffset = Le32(b, dir);
+      r.certificateSize = Le32(b, dir + 4);
+      if (r.certificateSize == 0) r.certificateOffset = 0;
+    }
+  }
   return r;
+}
+
+uint64_t ArchiveEnd(const ImageEnd& image, uint64_t fileSize) {
+  if (image.certificateSize == 0 || image.certificateOffset < image.offset ||
+      image.certificateOffset > fileSize || image.certificateSize > fileSize - image.certificateOffset)
+    return fileSize;
+  return image.certificateOffset;
 }
 
 }  // namespace vtl

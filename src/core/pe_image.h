@@ -17,6 +17,10 @@ struct ImageEnd {
   bool ok = false;
   uint64_t offset = 0;     // valid when ok
   uint16_t sections = 0;   // number of section headers read
+  // The certificate table (the signature) that the security directory names,
+  // as a file offset and size; both 0 when the image is not signed.
+  uint64_t certificateOffset = 0;
+  uint64_t certificateSize = 0;
   std::string error;       // one line, when !ok
 };
 
@@ -25,6 +29,13 @@ struct ImageEnd {
 // larger, is the size of the whole file, so that an offset pointing into the
 // file but past the header window is told apart from one past the end.
 ImageEnd ReadImageEnd(std::span<const uint8_t> headers, uint64_t fileSize = 0);
+
+// Where the attached archive ends in a file of `fileSize` bytes. A signature
+// added after packing lies behind the archive, and the security directory
+// names it: the archive ends where the certificate table begins. Without one
+// (or with one that does not lie between the image end and the file end) the
+// archive runs to the end of the file.
+uint64_t ArchiveEnd(const ImageEnd& image, uint64_t fileSize);
 
 // How much of a file on disk is read to find its image end. Real images keep
 // their headers in the first few kilobytes; a header further in is refused.

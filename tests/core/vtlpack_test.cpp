@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "core/package_password.h"
+#include "core/pe_image.h"
 #include "test_support.h"
 
 namespace vtl {
@@ -26,8 +27,7 @@ class Vtlpack : public ::testing::Test {
     WriteFile(dir_ / "proj/app/index.html", "<!doctype html><title>Demo</title>");
     WriteFile(dir_ / "proj/app/sub/Script.js", std::string(50000, 'j'));
     WriteFile(dir_ / "proj/app/logo.png", std::string("\x89PNG\r\n\x1a\n", 8) + std::string(2000, 'p'));
-    runtime_ = test::MakeRuntimeImage();
-    WriteFile(dir_ / "runtime.exe", runtime_);
+    fs::copy_file(VTL_FIXTURE_RUNTIME, dir_ / "runtime.exe");
     WriteFile(dir_ / "loader.dll", "MZ fake loader");
   }
 
@@ -46,8 +46,15 @@ class Vtlpack : public ::testing::Test {
     return names;
   }
 
+  // Where the packed program's image ends, read from its own headers.
+  uint64_t ImageEndOf(const fs::path& file) {
+    const std::string bytes = test::ReadFile(file);
+    const auto end = ReadImageEnd(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+    EXPECT_TRUE(end.ok) << end.error;
+    return end.offset;
+  }
+
   test::TempDir dir_;
-  std::vector<uint8_t> runtime_;
 };
 
 TEST_F(Vtlpack, HelpAndUsageErrors) {
@@ -71,8 +78,9 @@ TEST_F(Vtlpack, PacksAProjectThatReadsBackEntryByEntry) {
   const auto info = RunCommand(kVtlpack + " info --json " + Quote(dir_ / "out.exe"));
   ASSERT_EQ(info.status, 0) << info.err;
   const auto j = nlohmann::json::parse(info.out);
-  EXPECT_EQ(j["archiveOffset"], runtime_.size());
-  EXPECT_EQ(j["size"].get<uint64_t>(), runtime_.size() + j["archiveSize"].get<uint64_t>());
+  const uint64_t imageEnd = ImageEndOf(dir_ / "out.exe");
+  EXPECT_EQ(j["archiveOffset"], imageEnd);
+  EXPECT_EQ(j["size"].get<uint64_t>(), imageEnd + j["archiveSize"].get<uint64_t>());
   std::vector<std::string> names;
   for (const auto& e : j["entries"]) {
     names.push_back(e["name"]);
@@ -107,7 +115,7 @@ TEST_F(Vtlpack, ExtractedArchiveOpensInStandardZipTools) {
   const auto r = RunCommand(kVtlpack + " extract " + Quote(dir_ / "out.exe") + " " + Quote(dir_ / "a.zip"));
   ASSERT_EQ(r.status, 0) << r.err;
   const std::string whole = test::ReadFile(dir_ / "out.exe");
-  EXPECT_EQ(test::ReadFile(dir_ / "a.zip"), whole.substr(runtime_.size()));
+  EXPECT_EQ(test::ReadFile(dir_ / "a.zip"), whole.substr(ImageEndOf(dir_ / "out.exe")));
 
   const std::string pw(kPackagePassword);
   if (RunCommand("command -v unzip").status == 0) {

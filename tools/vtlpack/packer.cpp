@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <fstream>
+#include <optional>
 
 #include "core/errors.h"
 #include "core/exe_utils.h"
@@ -13,6 +15,8 @@
 #include "core/settings.h"
 #include "core/str_utils.h"
 #include "os/file_source.h"
+#include "exe_info.h"
+#include "pe_edit.h"
 #include "temp_file.h"
 
 namespace fs = std::filesystem;
@@ -48,7 +52,167 @@ struct ZipWriter {
   }
 };
 
+IniDocument ReadProjectIni(const fs::path& ini) {
+  const std::string bytes = ReadFileBytes(ini);
+  IniDocument doc;
+  doc.Load(DecodeSettingsText(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size())));
+  return doc;
+}
+
+std::vector<uint8_t> ReadRuntime(const fs::path& p) {
+  const uint64_t size = RegularFileSize(p, "runtime");
+  if (size > (uint64_t{1} << 30)) throw Error("runtime \"" + Utf8(p) + "\" is too large to be the runtime");
+  std::ifstream in(p, std::ios::binary);
+  if (!in) throw EFOpenError("Cannot open file \"" + Utf8(p) + "\".");
+  std::vector<uint8_t> bytes(static_cast<size_t>(size));
+  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size));
+  if (static_cast<uint64_t>(in.gcount()) != size) throw EInOutError("Read error in \"" + Utf8(p) + "\"");
+  return bytes;
+}
+
+// The runtime's image made the program's own: no signature, the given icon,
+// the version information. Checked before anything is written.
+struct PreparedImage {
+  std::vector<uint8_t> bytes;
+  uint64_t checksumOffset = 0;
+  bool signatureRemoved = false;
+};
+
+PreparedImage PrepareImage(const PackOptions& o) {
+  const fs::path ini = o.projectDir / "vtl.ini";
+  const IniDocument doc = ReadProjectIni(ini);
+  const auto settings = AppSettings::Read(doc);
+  // [Package] first, then the command line over it.
+  std::vector<std::pair<std::string, std::string>> values;
+  auto set = [&](const std::string& key, std::string value) {
+    std::erase_if(values, [&](const auto& kv) { return kv.first == key; });
+    values.emplace_back(key, std::move(value));
+  };
+  std::optional<fs::path> icon;
+  for (const auto& k : PackageKeys()) {
+    const std::string none = "\x01(none)";
+    const std::string v = doc.ReadString("Package", k.key, none);
+    if (v == none) continue;
+    if (std::string_view(k.key) == "Icon") icon = v.empty() ? fs::path() : o.projectDir / PathFromUtf8(v);
+    else set(k.key, v);
+  }
+  for (const auto& [key, value] : o.package) {
+    if (key == "Icon") icon = PathFromUtf8(value);
+    else set(key, value);
+  }
+  auto valueOf = [&](const char* key, std::string def) {
+    for (const auto& [k, v] : values)
+      if (k == key) return v;
+    return def;
+  };
+  auto optionOf = [](std::string_view key) {
+    for (const auto& k : PackageKeys())
+      if (key == k.key) return std::string(k.option) + " ([Package] " + k.key + ")";
+    return std::string(key);
+  };
+
+  ExeInfo info;
+  info.fileVersion = ParseFileVersion(valueOf("FileVersion", "1.0.0.0"), optionOf("FileVersion"));
+  info.productVersion = ParseFileVersion(valueOf("ProductVersion", "1.0.0.0"), optionOf("ProductVersion"));
+  const std::string fileName = Utf8(o.output.filename());
+  const std::string stem = Utf8(o.output.stem());
+  for (auto [key, def] : std::initializer_list<std::pair<const char*, std::string>>{
+           {"CompanyName", ""},
+           {"FileDescription", settings.Name},
+           {"InternalName", stem},
+           {"LegalCopyright", ""},
+           {"LegalTrademarks", ""},
+           {"OriginalFilename", fileName},
+           {"ProductName", settings.Name},
+           {"Comments", ""}})
+    info.strings.emplace_back(key, valueOf(key, def));
+
+  std::vector<IconImage> iconImages;
+  if (icon && !icon->empty()) iconImages = LoadIconFile(*icon);
+
+  PreparedImage out;
+  try {
+    PeImage image(ReadRuntime(o.runtime));
+    if (image.Signed()) {
+      image.RemoveSignature();
+      out.signatureRemoved = true;
+    }
+    if (image.Bytes().size() > image.ImageEnd()) throw Error("it already carries an archive; use a clean runtime");
+    auto resources = image.ReadResources();
+    if (!iconImages.empty()) ChangeExeIcon(resources, iconImages);
+    UpdateExeInfo(resources, info);
+    image.WriteResources(resources);
+    out.checksumOffset = image.ChecksumOffset();
+    out.bytes = image.Bytes();
+  } catch (const ValueTooLong& e) {
+    throw Error(optionOf(e.key) + ": the value is " + std::to_string(e.length) +
+                " characters long; the runtime's version resource takes at most " + std::to_string(e.limit) + " for " +
+                e.key);
+  } catch (const Error& e) {
+    throw Error("runtime \"" + Utf8(o.runtime) + "\": " + e.what());
+  }
+  return out;
+}
+
+// Signers put the certificate table on an 8-byte boundary, padding the file
+// with zeros first; those zeros would then count as part of the archive. A
+// file that ends on the boundary needs none: the archive's end record takes
+// the few bytes as its comment.
+void AlignArchiveEnd(const fs::path& zip, uint64_t imageSize) {
+  const uint64_t size = fs::file_size(zip);
+  const uint64_t pad = (8 - (imageSize + size) % 8) % 8;
+  if (pad == 0) return;
+  std::fstream io(zip, std::ios::binary | std::ios::in | std::ios::out);
+  char end[22];
+  io.seekg(static_cast<std::streamoff>(size - sizeof end));
+  io.read(end, sizeof end);
+  if (!io || std::memcmp(end, "PK\x05\x06", 4) != 0 || end[20] != 0 || end[21] != 0)
+    throw Error("the archive written has no end record where expected");
+  const char length[2] = {static_cast<char>(pad), 0};
+  io.seekp(static_cast<std::streamoff>(size - 2));
+  io.write(length, 2);
+  io.seekp(0, std::ios::end);
+  io.write("        ", static_cast<std::streamsize>(pad));
+  io.close();
+  if (!io) throw EInOutError("Write error in \"" + Utf8(zip) + "\"");
+}
+
+// Writes the image's checksum, computed over the whole file.
+void StoreChecksum(const fs::path& file, uint64_t checksumOffset) {
+  std::fstream io(file, std::ios::binary | std::ios::in | std::ios::out);
+  if (!io) throw EFOpenError("Cannot open file \"" + Utf8(file) + "\".");
+  ImageChecksum sum(checksumOffset);
+  std::vector<char> buffer(1 << 20);
+  while (io.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) || io.gcount() > 0)
+    sum.Add(reinterpret_cast<const uint8_t*>(buffer.data()), static_cast<size_t>(io.gcount()));
+  io.clear();
+  const uint32_t value = sum.Value();
+  const char field[4] = {static_cast<char>(value), static_cast<char>(value >> 8), static_cast<char>(value >> 16),
+                         static_cast<char>(value >> 24)};
+  io.seekp(static_cast<std::streamoff>(checksumOffset));
+  io.write(field, 4);
+  io.close();
+  if (!io) throw EInOutError("Write error in \"" + Utf8(file) + "\"");
+}
+
 }  // namespace
+
+const std::vector<PackageKey>& PackageKeys() {
+  static const std::vector<PackageKey> keys = {
+      {"Icon", "--icon"},
+      {"FileVersion", "--file-version"},
+      {"ProductVersion", "--product-version"},
+      {"CompanyName", "--company"},
+      {"FileDescription", "--description"},
+      {"ProductName", "--product"},
+      {"LegalCopyright", "--copyright"},
+      {"LegalTrademarks", "--trademarks"},
+      {"Comments", "--comments"},
+      {"InternalName", "--internal-name"},
+      {"OriginalFilename", "--original-filename"},
+  };
+  return keys;
+}
 
 bool IsStoredUncompressed(std::string_view name) {
   static constexpr std::array kStored = {".png", ".jpg", ".jpeg", ".gif", ".webp", ".ico", ".zip", ".gz",
@@ -115,13 +279,10 @@ std::vector<PackEntry> CollectEntries(const PackOptions& o) {
 PackResult Pack(const PackOptions& o, const Progress& progress) {
   // The runtime must be a clean image: an archive already attached would put
   // this one's offsets in the wrong place.
-  TExeUtils runtime(o.runtime);
   if (TExeUtils::GetFileSizeOf(o.runtime) < 0) throw Error("runtime \"" + Utf8(o.runtime) + "\" does not exist");
-  if (runtime.ExeHasAttachedStub())
-    throw Error("runtime \"" + Utf8(o.runtime) + "\" already carries an archive; use a clean runtime");
-  const uint64_t runtimeSize = static_cast<uint64_t>(TExeUtils::GetFileSizeOf(o.runtime));
-
   const auto entries = CollectEntries(o);
+  const PreparedImage image = PrepareImage(o);
+  const uint64_t runtimeSize = image.bytes.size();
   uint64_t inputBytes = 0;
   for (const auto& e : entries) inputBytes += e.size;
 
@@ -172,10 +333,14 @@ PackResult Pack(const PackOptions& o, const Progress& progress) {
     if (zip_close(w.z) < 0) throw Error(std::string("cannot write the archive: ") + zip_strerror(w.z));
     w.z = nullptr;
   }
+  AlignArchiveEnd(zipFile.path(), runtimeSize);
 
-  std::error_code ec;
-  fs::copy_file(o.runtime, exeFile.path(), fs::copy_options::overwrite_existing, ec);
-  if (ec) throw EFCreateError("Cannot create file \"" + Utf8(exeFile.path()) + "\". " + ec.message());
+  {
+    std::ofstream out(exeFile.path(), std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(image.bytes.data()), static_cast<std::streamsize>(image.bytes.size()));
+    out.close();
+    if (!out) throw EFCreateError("Cannot create file \"" + Utf8(exeFile.path()) + "\".");
+  }
 
   TExeUtils writer(exeFile.path());
   uint64_t archiveSize = 0;
@@ -187,6 +352,7 @@ PackResult Pack(const PackOptions& o, const Progress& progress) {
     };
   }
   writer.AppendZipToExe(zipFile.path(), exeFile.path());
+  StoreChecksum(exeFile.path(), image.checksumOffset);
 
   // Read the result back the way the runtime will before calling it done.
   TExeUtils check(exeFile.path());
@@ -202,6 +368,7 @@ PackResult Pack(const PackOptions& o, const Progress& progress) {
 
   exeFile.Commit();
   PackResult r;
+  r.signatureRemoved = image.signatureRemoved;
   r.entries = entries.size();
   r.archiveSize = archive->Size();
   r.outputSize = runtimeSize + archive->Size();

@@ -14,7 +14,20 @@ struct PackOptions {
   std::filesystem::path runtime;    // the runtime executable; must carry no archive
   std::filesystem::path loader;     // becomes WebView2LoaderWin64.dll
   std::filesystem::path installer;  // optional; becomes WebView2Installer.exe
+  // The program's own icon and version information, by the keys of the
+  // project's [Package] section (PackageKeys()); these override the section.
+  // An Icon given here is a path as it stands, one in the section counts from
+  // the project folder.
+  std::vector<std::pair<std::string, std::string>> package;
 };
+
+// The keys of vtl.ini's [Package] section, which only the packer reads, and
+// the command-line options that override them.
+struct PackageKey {
+  const char* key;     // in [Package]; the version resource's own name for its strings
+  const char* option;  // the command-line option
+};
+const std::vector<PackageKey>& PackageKeys();
 
 // One file that goes into the package.
 struct PackEntry {
@@ -28,6 +41,7 @@ struct PackEntry {
 using Progress = std::function<void(uint64_t done, uint64_t total)>;
 
 struct PackResult {
+  bool signatureRemoved = false;  // the runtime was signed; its signature is gone
   size_t entries = 0;
   uint64_t archiveSize = 0;
   uint64_t outputSize = 0;

@@ -68,6 +68,33 @@ HRESULT GiveInterface(I* object, I** out) {
 
 std::string Text(LPCWSTR text) { return Narrow(text ? text : L""); }
 
+// An icon as its pixels show it: `icon<TAB>which<TAB>WxH<TAB>sha256` of the
+// colour bitmap's 32-bit rows, top-down, blue green red alpha; or
+// `icon<TAB>which<TAB>(none)`.
+void LogIcon(const char* which, HICON icon) {
+  ICONINFO info{};
+  if (!icon || !GetIconInfo(icon, &info)) {
+    Log({"icon", which, "(none)"});
+    return;
+  }
+  BITMAP bitmap{};
+  GetObjectW(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof bitmap, &bitmap);
+  BITMAPINFO bi{};
+  bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+  bi.bmiHeader.biWidth = bitmap.bmWidth;
+  bi.bmiHeader.biHeight = -bitmap.bmHeight;
+  bi.bmiHeader.biPlanes = 1;
+  bi.bmiHeader.biBitCount = 32;
+  std::string pixels(static_cast<size_t>(bitmap.bmWidth) * bitmap.bmHeight * 4, '\0');
+  const HDC dc = GetDC(nullptr);
+  if (info.hbmColor) GetDIBits(dc, info.hbmColor, 0, static_cast<UINT>(bitmap.bmHeight), pixels.data(), &bi, DIB_RGB_COLORS);
+  ReleaseDC(nullptr, dc);
+  if (info.hbmColor) DeleteObject(info.hbmColor);
+  if (info.hbmMask) DeleteObject(info.hbmMask);
+  Log({"icon", which, std::to_string(bitmap.bmWidth) + "x" + std::to_string(bitmap.bmHeight), vtl::fake::Sha256Hex(pixels)});
+}
+
+
 // Settings ----------------------------------------------------------------------------
 
 #define VTL_FAKE_SETTING(Name)                                           \
@@ -950,6 +977,10 @@ void RunStep(const std::string& line) {
       SendMessageW(root, WM_SYSCOMMAND, code, 0);
       Log({"syscommand", rest, IsIconic(root) ? "minimized" : IsZoomed(root) ? "maximized" : "normal"});
     }
+  } else if (command == "icons") {
+    const HWND root = hostWindow ? GetAncestor(hostWindow, GA_ROOT) : nullptr;
+    LogIcon("class", root ? reinterpret_cast<HICON>(GetClassLongPtrW(root, GCLP_HICON)) : nullptr);
+    LogIcon("window", root ? reinterpret_cast<HICON>(SendMessageW(root, WM_GETICON, ICON_BIG, 0)) : nullptr);
   } else if (command == "clock") {
     // Milliseconds since this process was created, for timing start-up.
     FILETIME created{}, exited{}, kernel{}, user{}, now{};

@@ -1,0 +1,37 @@
+# Writes OUTPUT, a C++ source holding the files of the project templates
+# (examples/hello, examples/showcase) and the page declarations (types/), so
+# that `vtlpack new` works wherever vtlpack is installed.
+#   cmake -DSOURCE_DIR=... -DOUTPUT=... -P embed-files.cmake
+set(_entries "")
+set(_data "")
+set(_index 0)
+function(_vtl_embed group root relative)
+  file(READ "${root}/${relative}" _hex HEX)
+  string(LENGTH "${_hex}" _length)
+  math(EXPR _size "${_length} / 2")
+  string(REGEX REPLACE "([0-9a-f][0-9a-f])" "'\\\\x\\1'," _bytes "${_hex}")
+  string(APPEND _data "const char kFile${_index}[] = {${_bytes} 0};\n")
+  string(APPEND _entries "    {\"${group}\", \"${relative}\", std::string_view(kFile${_index}, ${_size})},\n")
+  math(EXPR _next "${_index} + 1")
+  set(_index ${_next} PARENT_SCOPE)
+  set(_data "${_data}" PARENT_SCOPE)
+  set(_entries "${_entries}" PARENT_SCOPE)
+endfunction()
+
+foreach(template hello showcase)
+  file(GLOB_RECURSE _files RELATIVE "${SOURCE_DIR}/examples/${template}" "${SOURCE_DIR}/examples/${template}/*")
+  list(SORT _files)
+  foreach(f IN LISTS _files)
+    _vtl_embed("${template}" "${SOURCE_DIR}/examples/${template}" "${f}")
+  endforeach()
+endforeach()
+_vtl_embed("types" "${SOURCE_DIR}/types" "vtl.d.ts")
+
+set(_source "// Written by cmake/embed-files.cmake at build time; do not edit.\n#include \"templates.h\"\n\nnamespace vtl::pack {\nnamespace {\n${_data}}  // namespace\n\nconst std::vector<EmbeddedFile>& EmbeddedFiles() {\n  static const std::vector<EmbeddedFile> files = {\n${_entries}  };\n  return files;\n}\n\n}  // namespace vtl::pack\n")
+if(EXISTS "${OUTPUT}")
+  file(READ "${OUTPUT}" _old)
+  if(_old STREQUAL _source)
+    return()
+  endif()
+endif()
+file(WRITE "${OUTPUT}" "${_source}")
