@@ -426,14 +426,15 @@ class WebView final : public Com<Stub_ICoreWebView2, IID_ICoreWebView2> {
     *can = page_ && page_->CanGoForward();
     return S_OK;
   }
-  // The browser mode's calls; without a browser they do nothing.
-  HRESULT STDMETHODCALLTYPE Reload() override { return page_ ? page_->Reload() : S_OK; }
-  HRESULT STDMETHODCALLTYPE Stop() override { return page_ ? page_->Stop() : S_OK; }
-  HRESULT STDMETHODCALLTYPE GoBack() override { return page_ ? page_->GoBack() : S_OK; }
-  HRESULT STDMETHODCALLTYPE GoForward() override { return page_ ? page_->GoForward() : S_OK; }
+  // The browser mode's calls; without a browser they are not implemented.
+  HRESULT STDMETHODCALLTYPE Reload() override { return page_ ? page_->Reload() : E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Stop() override { return page_ ? page_->Stop() : E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GoBack() override { return page_ ? page_->GoBack() : E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GoForward() override { return page_ ? page_->GoForward() : E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE get_BrowserProcessId(UINT32* pid) override {
+    if (!page_) return E_NOTIMPL;
     if (!pid) return E_POINTER;
-    *pid = page_ ? static_cast<UINT32>(page_->BrowserPid()) : 0;
+    *pid = static_cast<UINT32>(page_->BrowserPid());
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE CapturePreview(COREWEBVIEW2_CAPTURE_PREVIEW_IMAGE_FORMAT format, IStream* stream,

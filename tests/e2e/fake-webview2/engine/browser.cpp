@@ -52,14 +52,19 @@ void CreateFolders(const std::wstring& folder) {
 }
 
 // Ends the browser even when this process is killed: the shell waits on
-// its standard input and kills the browser once the pipe is closed.
-// The browser runs in a session and process group of its own (setsid),
-// whose id is its pid: ending the group ends its helper processes too. The
-// shell outlives signals sent to the group of the program that started it
-// (timeout(1) sends them there), so that it still ends the browser.
+// its standard input and ends the browser once the pipe is closed. The
+// browser runs under a second shell in a session and process group of its
+// own (setsid), which writes the group's id to the pid file and the
+// browser's exit status to its log: ending the group ends the browser's
+// helper processes too. The first shell outlives signals sent to the group
+// of the program that started it (timeout(1) sends them there), so that it
+// still ends the browser.
 constexpr char kWrapper[] =
-    "pidfile=$1; log=$2; shift 2; setsid \"$@\" </dev/null >\"$log\" 2>&1 & b=$!; trap '' TERM INT HUP; echo $b >\"$pidfile\"; "
-    "cat >/dev/null; kill -TERM -$b 2>/dev/null; sleep 2; kill -KILL -$b 2>/dev/null";
+    "pidfile=$1; log=$2; shift 2; "
+    "setsid /bin/sh -c 'echo $$ >\"$0\"; \"$@\" </dev/null; echo \"browser exited with status $?\"' "
+    "\"$pidfile\" \"$@\" >\"$log\" 2>&1 & "
+    "trap '' TERM INT HUP; cat >/dev/null; g=$(cat \"$pidfile\"); "
+    "kill -TERM -$g 2>/dev/null; sleep 2; kill -KILL -$g 2>/dev/null";
 
 }  // namespace
 
@@ -123,17 +128,24 @@ std::vector<std::string> SplitArguments(const std::string& text) {
 
 Browser::~Browser() { End(); }
 
+std::optional<std::pair<int, std::string>> Browser::ListeningPort(const std::wstring& profile) {
+  std::string text;
+  if (!ReadWholeFile(profile + L"\\DevToolsActivePort", text)) return std::nullopt;
+  std::istringstream lines(text);
+  std::string port, path;
+  if (!std::getline(lines, port) || !std::getline(lines, path) || path.empty() ||
+      port.find_first_not_of("0123456789") != std::string::npos || port.empty())
+    return std::nullopt;
+  return std::make_pair(std::stoi(port), path);
+}
+
 bool Browser::Launch(const std::wstring& profile, const std::vector<std::string>& extraArguments, std::string& error) {
   const auto program = BrowserProgram();
   if (!program) return error = "no browser", false;
   CreateFolders(profile);
   const std::string unixProfile = UnixPath(profile);
   if (unixProfile.empty()) return error = "no Unix path for " + Narrow(profile), false;
-  const std::wstring portFile = profile + L"\\DevToolsActivePort";
   const std::wstring pidFile = profile + L"\\browser.pid";
-  DeleteFileW(portFile.c_str());
-  DeleteFileW(pidFile.c_str());
-
   std::vector<std::string> arguments = {"-c",
                                         kWrapper,
                                         "vtl-fake-browser",
@@ -151,6 +163,21 @@ bool Browser::Launch(const std::wstring& profile, const std::vector<std::string>
   arguments.insert(arguments.end(), extraArguments.begin(), extraArguments.end());
   arguments.push_back("about:blank");
 
+  // Now and then the shell under Wine never starts the browser (no pid, no
+  // log): a few attempts, each given time enough on a busy machine.
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    if (attempt > 0 && Role().transcript) vtl::fake::AppendLine(*Role().transcript, {"engine-launch-retry", error});
+    if (StartOnce(profile, arguments, error)) return true;
+    End();
+  }
+  return false;
+}
+
+bool Browser::StartOnce(const std::wstring& profile, const std::vector<std::string>& arguments, std::string& error) {
+  const std::wstring portFile = profile + L"\\DevToolsActivePort";
+  const std::wstring pidFile = profile + L"\\browser.pid";
+  DeleteFileW(portFile.c_str());
+  DeleteFileW(pidFile.c_str());
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
   HANDLE readEnd = nullptr;
   if (!CreatePipe(&readEnd, &pipe_, &inherit, 0)) return error = "CreatePipe failed", false;
@@ -161,39 +188,44 @@ bool Browser::Launch(const std::wstring& profile, const std::vector<std::string>
   si.cb = sizeof si;
   si.dwFlags = STARTF_USESTDHANDLES;
   si.hStdInput = readEnd;
-  si.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
-  si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  // Standard output and error to nowhere: the program that started us may
+  // have none to give.
+  HANDLE nowhere = CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0,
+                               nullptr);
+  si.hStdOutput = nowhere;
+  si.hStdError = nowhere;
   PROCESS_INFORMATION pi{};
   const BOOL started =
       CreateProcessW(L"/bin/sh", line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi);
   CloseHandle(readEnd);
+  if (nowhere != INVALID_HANDLE_VALUE) CloseHandle(nowhere);
   if (!started) return error = "cannot start /bin/sh, error " + std::to_string(GetLastError()), false;
   if (pi.hThread) CloseHandle(pi.hThread);
   if (pi.hProcess) CloseHandle(pi.hProcess);
 
-  const ULONGLONG deadline = GetTickCount64() + 30000;
+  const ULONGLONG deadline = GetTickCount64() + 25000;
   std::string text;
   while (GetTickCount64() < deadline) {
     if (!pid_ && ReadWholeFile(pidFile, text) && !text.empty() && text.back() == '\n') {
-      pid_ = std::stoul(text);
+      pid_ = std::strtoul(text.c_str(), nullptr, 10);
       if (const auto sweep = EnvironmentValue("VTL_FAKE_BROWSER_PIDS"); sweep && !sweep->empty())
         vtl::fake::AppendLine(*sweep, {std::to_string(pid_)});
     }
-    if (ReadWholeFile(portFile, text)) {
-      std::istringstream lines(text);
-      std::string port, path;
-      if (std::getline(lines, port) && std::getline(lines, path) && !path.empty()) {
-        port_ = std::stoi(port);
-        path_ = path;
-        return true;
-      }
+    if (const auto listening = ListeningPort(profile)) {
+      port_ = listening->first;
+      path_ = listening->second;
+      return true;
     }
     Sleep(20);
   }
   std::string log;
-  ReadWholeFile(profile + L"\\browser.log", log);
-  error = "the browser did not listen within 30 s" + (log.empty() ? std::string() : ": " + log.substr(0, 400));
-  End();
+  const bool portOpened = ReadWholeFile(portFile, text);
+  log = "port file " + std::string(portOpened ? "read: " + text : "not read, error " + std::to_string(GetLastError())) + "; ";
+  std::string browserLog;
+  ReadWholeFile(profile + L"\\browser.log", browserLog);
+  log += browserLog;
+  error = "the browser did not listen within 25 s (" + std::string(pid_ ? "started" : "no pid") +
+          ")" + (log.empty() ? std::string() : ": " + log.substr(0, 400));
   return false;
 }
 

@@ -15,6 +15,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace fake::engine {
@@ -40,6 +41,8 @@ class Browser {
   // created when missing) and waits until it listens. Blocking. False with
   // a reason in `error`.
   bool Launch(const std::wstring& profile, const std::vector<std::string>& extraArguments, std::string& error);
+  // The port and path a browser of that profile wrote, if any.
+  static std::optional<std::pair<int, std::string>> ListeningPort(const std::wstring& profile);
   int port() const { return port_; }
   const std::string& path() const { return path_; }  // of the browser's own WebSocket
   unsigned long pid() const { return pid_; }
@@ -47,6 +50,7 @@ class Browser {
   void End();
 
  private:
+  bool StartOnce(const std::wstring& profile, const std::vector<std::string>& arguments, std::string& error);
   HANDLE pipe_ = nullptr;  // our end of the shell's standard input
   unsigned long pid_ = 0;
   int port_ = 0;

@@ -492,14 +492,20 @@ void Page::Create(HWND parent, Ready ready) {
     Page& p = **shared;
     std::string error;
     // A second program of the same data folder finds the profile's browser
-    // in use: it gets a profile of its own beside it.
+    // in use (it answers on the port it wrote): it gets a profile of its own
+    // beside it.
     std::wstring profile = folder + L"\\Browser";
-    bool ok = false;
-    for (int attempt = 0; attempt < 2 && !ok; ++attempt) {
-      if (attempt == 1) profile = folder + L"\\Browser-" + std::to_wstring(GetCurrentProcessId());
-      std::string port;
-      ok = p.browser_.Launch(profile, extra, error) && p.cdp_.Connect(p.browser_.port(), p.browser_.path(), error);
-      if (!ok) p.browser_.End();
+    if (const auto port = Browser::ListeningPort(profile)) {
+      Cdp probe;
+      std::string ignored;
+      if (probe.Connect(port->first, port->second, ignored))
+        profile = folder + L"\\Browser-" + std::to_wstring(GetCurrentProcessId());
+    }
+    const bool ok =
+        p.browser_.Launch(profile, extra, error) && p.cdp_.Connect(p.browser_.port(), p.browser_.path(), error);
+    if (!ok) {
+      Log({"engine-launch-failed", Narrow(profile), error});
+      p.browser_.End();
     }
     auto task = new std::function<void()>([shared, ok, error, ready = std::move(ready)]() mutable {
       if (!ok) {
@@ -528,6 +534,7 @@ Page::~Page() {
 void Page::SetUp(std::function<void(HRESULT)> done) {
   cdp_.Start([this](const std::string& m, const Json& p, const std::string& s) { OnEvent(m, p, s); },
              [this] {
+               Log({"engine-process-failed", "browser-process-exited"});
                if (host_ && !crashed_) {
                  const auto args = Make<ProcessFailedArgs>(COREWEBVIEW2_PROCESS_FAILED_KIND_BROWSER_PROCESS_EXITED);
                  host_->ProcessFailed(args.get());
@@ -869,6 +876,7 @@ void Page::OnCrashed() {
   if (crashed_) return;
   crashed_ = true;
   navigating_ = false;
+  Log({"engine-process-failed", "render-process-exited"});
   const auto args = Make<ProcessFailedArgs>(COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_EXITED);
   if (host_) host_->ProcessFailed(args.get());
   if (auto done = std::move(crashDone_)) done();
@@ -913,13 +921,15 @@ void Page::ServeRequest(const Json& params) {
   const std::string url = request.value("url", "");
   const auto context = ContextOf(params.value("resourceType", ""));
   if (!host_ || !Covered(url, context)) {
+    Log({"continued", url});
     cdp_.Send("Fetch.continueRequest", {{"requestId", id}}, session_);
     return;
   }
   const auto args = Make<ResourceRequestedArgs>(url, request.value("method", "GET"), context);
-  host_->WebResourceRequested(args.get(), [this, args, id] {
+  host_->WebResourceRequested(args.get(), [this, args, id, url] {
     ResponseData response;
     if (!host_ || !args->response() || !host_->ReadResponse(args->response(), response)) {
+      Log({"continued", url});
       cdp_.Send("Fetch.continueRequest", {{"requestId", id}}, session_);
       return;
     }
@@ -928,6 +938,7 @@ void Page::ServeRequest(const Json& params) {
                    {"responseHeaders", HeaderList(response.headers)},
                    {"body", ToBase64(response.body)}};
     if (!response.reason.empty()) fulfil["responsePhrase"] = response.reason;
+    Log({"served", url, std::to_string(response.status), std::to_string(response.body.size())});
     cdp_.Send("Fetch.fulfillRequest", fulfil, session_, [this, id](const Json& r, bool failed) {
       if (failed) Log({"engine-error", "fulfillRequest", r.dump()});
     });
