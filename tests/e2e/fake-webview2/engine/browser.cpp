@@ -51,20 +51,23 @@ void CreateFolders(const std::wstring& folder) {
   CreateDirectoryW(folder.c_str(), nullptr);
 }
 
-// Ends the browser even when this process is killed: the shell waits on
-// its standard input and ends the browser once the pipe is closed. The
-// browser runs under a second shell in a session and process group of its
-// own (setsid), which writes the group's id to the pid file and the
-// browser's exit status to its log: ending the group ends the browser's
-// helper processes too. The first shell outlives signals sent to the group
-// of the program that started it (timeout(1) sends them there), so that it
-// still ends the browser.
+// Ends the browser even when this process is killed. The shell watches a
+// heartbeat file that a thread of this process touches every second, and
+// ends the browser once it is gone or older than ten seconds. (Wine does not
+// reliably hand a pipe to a Unix child as its standard input, so the end of
+// a pipe cannot tell.) The browser runs under a second shell in a session
+// and process group of its own (setsid), which writes the group's id to the
+// pid file and the browser's exit status to its log: ending the group ends
+// the browser's helper processes too. The first shell outlives signals sent
+// to the group of the program that started it (timeout(1) sends them
+// there), so that it still ends the browser.
 constexpr char kWrapper[] =
-    "pidfile=$1; log=$2; shift 2; "
+    "pidfile=$1; log=$2; beat=$3; shift 3; "
     "setsid /bin/sh -c 'echo $$ >\"$0\"; \"$@\" </dev/null; echo \"browser exited with status $?\"' "
     "\"$pidfile\" \"$@\" >\"$log\" 2>&1 & "
-    "trap '' TERM INT HUP; cat >/dev/null; g=$(cat \"$pidfile\"); "
-    "kill -TERM -$g 2>/dev/null; sleep 2; kill -KILL -$g 2>/dev/null";
+    "trap '' TERM INT HUP; while [ ! -s \"$pidfile\" ]; do sleep 0.05; done; g=$(cat \"$pidfile\"); "
+    "while [ -e \"$beat\" ] && [ $(( $(date +%s) - $(stat -c %Y \"$beat\" 2>/dev/null || echo 0) )) -lt 10 ]; "
+    "do sleep 1; done; kill -TERM -$g 2>/dev/null; sleep 2; kill -KILL -$g 2>/dev/null";
 
 }  // namespace
 
@@ -128,6 +131,33 @@ std::vector<std::string> SplitArguments(const std::string& text) {
 
 Browser::~Browser() { End(); }
 
+void Browser::StartHeartbeat(const std::wstring& file) {
+  beatFile_ = file;
+  stop_ = false;
+  const HANDLE h = CreateFileW(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+  beat_ = CreateThread(
+      nullptr, 0,
+      [](void* p) -> DWORD {
+        auto* self = static_cast<Browser*>(p);
+        while (!self->stop_) {
+          const HANDLE f = CreateFileW(self->beatFile_.c_str(), GENERIC_WRITE,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS, 0,
+                                       nullptr);
+          if (f != INVALID_HANDLE_VALUE) {
+            FILETIME now{};
+            GetSystemTimeAsFileTime(&now);
+            SetFileTime(f, nullptr, nullptr, &now);
+            CloseHandle(f);
+          }
+          for (int i = 0; i < 10 && !self->stop_; ++i) Sleep(100);
+        }
+        return 0;
+      },
+      this, 0, nullptr);
+}
+
 std::optional<std::pair<int, std::string>> Browser::ListeningPort(const std::wstring& profile) {
   std::string text;
   if (!ReadWholeFile(profile + L"\\DevToolsActivePort", text)) return std::nullopt;
@@ -151,6 +181,7 @@ bool Browser::Launch(const std::wstring& profile, const std::vector<std::string>
                                         "vtl-fake-browser",
                                         UnixPath(pidFile),
                                         UnixPath(profile + L"\\browser.log"),
+                                        UnixPath(profile + L"\\browser.beat"),
                                         *program,
                                         "--remote-debugging-port=0",
                                         "--user-data-dir=" + unixProfile,
@@ -178,27 +209,14 @@ bool Browser::StartOnce(const std::wstring& profile, const std::vector<std::stri
   const std::wstring pidFile = profile + L"\\browser.pid";
   DeleteFileW(portFile.c_str());
   DeleteFileW(pidFile.c_str());
-  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-  HANDLE readEnd = nullptr;
-  if (!CreatePipe(&readEnd, &pipe_, &inherit, 0)) return error = "CreatePipe failed", false;
-  SetHandleInformation(pipe_, HANDLE_FLAG_INHERIT, 0);
+  StartHeartbeat(profile + L"\\browser.beat");
   std::wstring line = Quote("/bin/sh");
   for (const auto& a : arguments) line += L" " + Quote(a);
   STARTUPINFOW si{};
   si.cb = sizeof si;
-  si.dwFlags = STARTF_USESTDHANDLES;
-  si.hStdInput = readEnd;
-  // Standard output and error to nowhere: the program that started us may
-  // have none to give.
-  HANDLE nowhere = CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0,
-                               nullptr);
-  si.hStdOutput = nowhere;
-  si.hStdError = nowhere;
   PROCESS_INFORMATION pi{};
   const BOOL started =
-      CreateProcessW(L"/bin/sh", line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi);
-  CloseHandle(readEnd);
-  if (nowhere != INVALID_HANDLE_VALUE) CloseHandle(nowhere);
+      CreateProcessW(L"/bin/sh", line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi);
   if (!started) return error = "cannot start /bin/sh, error " + std::to_string(GetLastError()), false;
   if (pi.hThread) CloseHandle(pi.hThread);
   if (pi.hProcess) CloseHandle(pi.hProcess);
@@ -234,9 +252,11 @@ void Browser::End() {
     StartUnixProgram("/bin/kill", {"-TERM", "--", "-" + std::to_string(pid_)});
     pid_ = 0;
   }
-  if (pipe_) {
-    CloseHandle(pipe_);
-    pipe_ = nullptr;
+  if (beat_) {
+    stop_ = true;
+    WaitForSingleObject(beat_, 3000);
+    CloseHandle(beat_);
+    beat_ = nullptr;
   }
 }
 

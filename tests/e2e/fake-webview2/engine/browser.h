@@ -5,14 +5,14 @@
 // profile folder of its own, reached over its DevTools port.
 //
 // Wine gives no handle or pid of a Unix child, so the browser is started
-// through /bin/sh, which writes the browser's pid to a file and then waits
-// on its standard input, a pipe whose other end only this process holds:
-// when this process ends, however it ends, the shell reads the end of the
-// pipe and ends the browser. Each pid is also appended to the file named by
+// through /bin/sh, which writes the browser's process group to a file and
+// then watches a heartbeat file this process touches every second: when this
+// process ends, however it ends, the shell ends the browser. Each pid is also appended to the file named by
 // VTL_FAKE_BROWSER_PIDS, for sweeps by the tests and scripts/test.
 
 #include <windows.h>
 
+#include <atomic>
 #include <optional>
 #include <string>
 #include <utility>
@@ -51,7 +51,10 @@ class Browser {
 
  private:
   bool StartOnce(const std::wstring& profile, const std::vector<std::string>& arguments, std::string& error);
-  HANDLE pipe_ = nullptr;  // our end of the shell's standard input
+  void StartHeartbeat(const std::wstring& file);
+  HANDLE beat_ = nullptr;  // the thread that touches the heartbeat file
+  std::wstring beatFile_;
+  std::atomic<bool> stop_{false};
   unsigned long pid_ = 0;
   int port_ = 0;
   std::string path_;
