@@ -19,7 +19,7 @@ Cdp::Cdp() = default;
 Cdp::~Cdp() {
   Close();
   if (reader_) {
-    WaitForSingleObject(reader_, 2000);
+    WaitForSingleObject(reader_, 1000);
     CloseHandle(reader_);
   }
   if (window_) {
@@ -164,14 +164,11 @@ int64_t Cdp::Send(const std::string& method, Json params, const std::string& ses
   return id;
 }
 
+// No closing handshake: the browser is ended right after, and waiting for
+// its answer would hold the program's exit. Closing the handle ends the
+// reader's receive.
 void Cdp::Close() {
-  if (socket_ && !closed_) {
-    closed_ = true;
-    WinHttpWebSocketClose(socket_, WINHTTP_WEB_SOCKET_SUCCESS_CLOSE_STATUS, nullptr, 0);
-  }
-  if (socket_ && reader_) {
-    WaitForSingleObject(reader_, 2000);
-  }
+  closed_ = true;
   if (socket_) {
     WinHttpCloseHandle(socket_);
     socket_ = nullptr;

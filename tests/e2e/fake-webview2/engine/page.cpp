@@ -784,9 +784,8 @@ void Page::Close() {
     DestroyWindow(view_);
     view_ = nullptr;
   }
-  if (cdp_.Connected()) cdp_.Send("Browser.close");
-  cdp_.Close();
   browser_.End();
+  cdp_.Close();
   host_ = nullptr;
 }
 
