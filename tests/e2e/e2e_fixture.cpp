@@ -525,6 +525,9 @@ Environment EndToEnd::FakeEnvironment(Environment more) const {
                   {"VTL_FAKE_WEBVIEW2_VERSION", std::nullopt},
                   {"VTL_FAKE_WEBVIEW2_INSTALLED_MARKER", std::nullopt},
                   {"VTL_FAKE_ENVIRONMENT_RESULT", std::nullopt},
+                  // No browser unless the test asks for one.
+                  {"VTL_FAKE_BROWSER", std::nullopt},
+                  {"VTL_FAKE_BROWSER_PIDS", std::nullopt},
                   // A page that keeps the bridge's default close answer, so
                   // that closing the main window ends the program.
                   {"VTL_FAKE_PAGE_ANSWERS_CLOSE", "1"}};

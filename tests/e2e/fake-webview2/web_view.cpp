@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <fstream>
 #include <functional>
 #include <optional>
@@ -19,6 +20,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/page.h"
 #include "fake_loader.h"
 #include "rules.h"
 #include "transcript.h"
@@ -109,11 +111,13 @@ void LogIcon(const char* which, HICON icon) {
     VTL_FAKE_ON_THREAD("put_" #Name);                                   \
     Name##Value = value;                                                \
     Log({"setting", #Name, value ? "1" : "0"});                         \
+    if (changed) changed(#Name, value != FALSE);                        \
     return S_OK;                                                        \
   }
 
 class Settings final : public Com<Stub_ICoreWebView2Settings, IID_ICoreWebView2Settings> {
  public:
+  std::function<void(const std::string&, bool)> changed;  // the browser mode applies what it can
   VTL_FAKE_SETTING(IsScriptEnabled)
   VTL_FAKE_SETTING(IsWebMessageEnabled)
   VTL_FAKE_SETTING(AreDefaultScriptDialogsEnabled)
@@ -493,9 +497,12 @@ void StartScenario();
 class WebView final : public vtl::win32::ComObject<Stub_ICoreWebView2_22>, public ThreadBound {
  public:
   WebView() : settings_(Make<Settings>()) { currentWebView = this; }
+  explicit WebView(std::unique_ptr<engine::Page> page);
   ~WebView() override {
     if (currentWebView == this) currentWebView = nullptr;
   }
+  // The browser mode's page, or nothing.
+  engine::Page* engine() const { return engine_.get(); }
 
   HRESULT STDMETHODCALLTYPE get_Settings(ICoreWebView2Settings** settings) override {
     VTL_FAKE_LIVE("get_Settings");
@@ -503,7 +510,7 @@ class WebView final : public vtl::win32::ComObject<Stub_ICoreWebView2_22>, publi
   }
   HRESULT STDMETHODCALLTYPE get_Source(LPWSTR* uri) override {
     VTL_FAKE_LIVE("get_Source");
-    return GiveString(source_, uri);
+    return GiveString(engine_ ? engine_->Source() : source_, uri);
   }
   HRESULT STDMETHODCALLTYPE Navigate(LPCWSTR uri) override {
     VTL_FAKE_LIVE("Navigate");
@@ -518,30 +525,35 @@ class WebView final : public vtl::win32::ComObject<Stub_ICoreWebView2_22>, publi
       navigated_ = true;
       StartScenario();
     }
+    if (engine_) return engine_->Navigate(source_);
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE Reload() override {
     VTL_FAKE_LIVE("Reload");
     Log({"reload"});
     NewDocument();
+    if (engine_) return engine_->Reload();
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE NavigateToString(LPCWSTR html) override {
     VTL_FAKE_LIVE("NavigateToString");
     Log({"navigate-string", Text(html)});
     NewDocument();
+    if (engine_) return engine_->NavigateToString(Text(html));
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE AddWebResourceRequestedFilter(LPCWSTR uri,
                                                           COREWEBVIEW2_WEB_RESOURCE_CONTEXT context) override {
     VTL_FAKE_LIVE("AddWebResourceRequestedFilter");
     Log({"filter", Text(uri), std::to_string(static_cast<int>(context))});
+    if (engine_) engine_->AddFilter(Text(uri), context);
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE RemoveWebResourceRequestedFilter(LPCWSTR uri,
                                                              COREWEBVIEW2_WEB_RESOURCE_CONTEXT context) override {
     VTL_FAKE_LIVE("RemoveWebResourceRequestedFilter");
     Log({"filter-remove", Text(uri), std::to_string(static_cast<int>(context))});
+    if (engine_) engine_->RemoveFilter(Text(uri), context);
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE AddWebResourceRequestedFilterWithRequestSourceKinds(
@@ -551,12 +563,16 @@ class WebView final : public vtl::win32::ComObject<Stub_ICoreWebView2_22>, publi
     std::ostringstream hex;
     hex << "0x" << std::hex << static_cast<uint32_t>(kinds);
     Log({"filter-sources", Text(uri), std::to_string(static_cast<int>(context)), hex.str()});
+    if (engine_) engine_->AddFilter(Text(uri), context);
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE AddScriptToExecuteOnDocumentCreated(
       LPCWSTR javaScript, ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler* handler) override {
     VTL_FAKE_LIVE("AddScriptToExecuteOnDocumentCreated");
     Log({"document-script", Text(javaScript)});
+    if (engine_)
+      return engine_->AddScript(Text(javaScript),
+                                ComPtr<ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler>(handler));
     ++scriptsPending_;
     ComPtr<ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler> keep(handler);
     Complete("AddScriptToExecuteOnDocumentCreated", [this, self = ComPtr<WebView>(this), keep] {
@@ -573,34 +589,51 @@ class WebView final : public vtl::win32::ComObject<Stub_ICoreWebView2_22>, publi
       return E_INVALIDARG;
     }
     Log({"post", Text(json)});
+    if (engine_) return engine_->PostJson(Text(json));
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE PostWebMessageAsString(LPCWSTR text) override {
     VTL_FAKE_LIVE("PostWebMessageAsString");
     Log({"post-string", Text(text)});
+    if (engine_) return engine_->PostString(Text(text));
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE get_DocumentTitle(LPWSTR* title) override {
     VTL_FAKE_LIVE("get_DocumentTitle");
-    return GiveString(title_, title);
+    return GiveString(engine_ ? engine_->Title() : title_, title);
   }
   HRESULT STDMETHODCALLTYPE get_ContainsFullScreenElement(BOOL* contains) override {
     VTL_FAKE_LIVE("get_ContainsFullScreenElement");
     if (!contains) return E_POINTER;
-    *contains = FALSE;
+    *contains = engine_ && engine_->ContainsFullScreenElement();
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE get_CanGoBack(BOOL* can) override {
     VTL_FAKE_LIVE("get_CanGoBack");
     if (!can) return E_POINTER;
-    *can = FALSE;
+    *can = engine_ && engine_->CanGoBack();
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE get_CanGoForward(BOOL* can) override {
     VTL_FAKE_LIVE("get_CanGoForward");
     if (!can) return E_POINTER;
-    *can = FALSE;
+    *can = engine_ && engine_->CanGoForward();
     return S_OK;
+  }
+  // The browser mode's calls; without a browser they are not implemented.
+  HRESULT STDMETHODCALLTYPE Stop() override { return engine_ ? engine_->Stop() : E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GoBack() override { return engine_ ? engine_->GoBack() : E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GoForward() override { return engine_ ? engine_->GoForward() : E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE get_BrowserProcessId(UINT32* pid) override {
+    if (!engine_) return E_NOTIMPL;
+    if (!pid) return E_POINTER;
+    *pid = static_cast<UINT32>(engine_->BrowserPid());
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE CapturePreview(COREWEBVIEW2_CAPTURE_PREVIEW_IMAGE_FORMAT format, IStream* stream,
+                                           ICoreWebView2CapturePreviewCompletedHandler* handler) override {
+    if (!engine_) return E_NOTIMPL;
+    return engine_->CapturePreview(format, stream, ComPtr<ICoreWebView2CapturePreviewCompletedHandler>(handler));
   }
 
   VTL_FAKE_EVENT(NavigationStarting, ICoreWebView2NavigationStartingEventHandler)
@@ -651,6 +684,8 @@ class WebView final : public vtl::win32::ComObject<Stub_ICoreWebView2_22>, publi
   Page page_ = Page::Live;
   std::vector<ComPtr<ICoreWebView2ExecuteScriptCompletedHandler>> unanswered_;
   std::vector<ComPtr<Frame>> frames_;
+  std::unique_ptr<engine::Host> host_;
+  std::unique_ptr<engine::Page> engine_;
 };
 
 Frame* CreateFrame(WebView& webView, const std::string& name, const std::string& source) {
@@ -693,6 +728,11 @@ HRESULT WebView::ExecuteScript(LPCWSTR javaScript, ICoreWebView2ExecuteScriptCom
   const std::string script = Text(javaScript);
   Log({"execute", script});
   ComPtr<ICoreWebView2ExecuteScriptCompletedHandler> keep(handler);
+  if (engine_) {
+    engine_->ExecuteScript(script, keep);
+    Notify("execute", script);
+    return S_OK;
+  }
   if (page_ == Page::Hung) {
     if (keep) unanswered_.push_back(keep);
   } else {
@@ -715,9 +755,61 @@ HRESULT WebView::ExecuteScript(LPCWSTR javaScript, ICoreWebView2ExecuteScriptCom
 
 namespace {
 
+// How the browser mode's page raises the web view's events: through the
+// same handler lists as the scenario's.
+class EngineHost final : public engine::Host {
+ public:
+  explicit EngineHost(WebView& w) : w_(w) {}
+  ICoreWebView2* sender() { return static_cast<ICoreWebView2*>(&w_); }
+  void NavigationStarting(ICoreWebView2NavigationStartingEventArgs* a) override {
+    w_.NavigationStartingHandlers.Raise(sender(), a);
+  }
+  void ContentLoading(ICoreWebView2ContentLoadingEventArgs* a) override { w_.ContentLoadingHandlers.Raise(sender(), a); }
+  void SourceChanged(ICoreWebView2SourceChangedEventArgs* a) override { w_.SourceChangedHandlers.Raise(sender(), a); }
+  void HistoryChanged() override { w_.HistoryChangedHandlers.Raise(sender(), static_cast<IUnknown*>(nullptr)); }
+  void NavigationCompleted(ICoreWebView2NavigationCompletedEventArgs* a) override {
+    w_.NavigationCompletedHandlers.Raise(sender(), a);
+  }
+  void WebResourceRequested(ICoreWebView2WebResourceRequestedEventArgs* a, std::function<void()> after) override {
+    w_.WebResourceRequestedHandlers.RaiseThen(std::move(after), sender(), a);
+  }
+  bool ReadResponse(ICoreWebView2WebResourceResponse* answer, engine::ResponseData& out) override;
+  void WebMessageReceived(ICoreWebView2WebMessageReceivedEventArgs* a) override {
+    w_.WebMessageReceivedHandlers.Raise(sender(), a);
+  }
+  void DocumentTitleChanged() override {
+    w_.DocumentTitleChangedHandlers.Raise(sender(), static_cast<IUnknown*>(nullptr));
+  }
+  void NewWindowRequested(ICoreWebView2NewWindowRequestedEventArgs* a, std::function<void()> after) override {
+    w_.NewWindowRequestedHandlers.RaiseThen(std::move(after), sender(), a);
+  }
+  void WindowCloseRequested() override {
+    w_.WindowCloseRequestedHandlers.Raise(sender(), static_cast<IUnknown*>(nullptr));
+  }
+  void ContainsFullScreenElementChanged() override {
+    w_.ContainsFullScreenElementChangedHandlers.Raise(sender(), static_cast<IUnknown*>(nullptr));
+  }
+  void ProcessFailed(ICoreWebView2ProcessFailedEventArgs* a) override { w_.ProcessFailedHandlers.Raise(sender(), a); }
+
+ private:
+  WebView& w_;
+};
+
+}  // namespace
+
+WebView::WebView(std::unique_ptr<engine::Page> page) : WebView() {
+  host_ = std::make_unique<EngineHost>(*this);
+  engine_ = std::move(page);
+  engine_->SetHost(host_.get());
+  settings_->changed = [p = engine_.get()](const std::string& name, bool value) { p->Setting(name, value); };
+}
+
+namespace {
+
 class Controller final : public Com<Stub_ICoreWebView2Controller, IID_ICoreWebView2Controller> {
  public:
   Controller() : webView_(Make<WebView>()) {}
+  explicit Controller(std::unique_ptr<engine::Page> page) : webView_(Make<WebView>(std::move(page))) {}
   HRESULT STDMETHODCALLTYPE get_CoreWebView2(ICoreWebView2** webView) override {
     VTL_FAKE_LIVE("get_CoreWebView2");
     return GiveInterface<ICoreWebView2>(webView_.get(), webView);
@@ -732,6 +824,7 @@ class Controller final : public Com<Stub_ICoreWebView2Controller, IID_ICoreWebVi
     VTL_FAKE_LIVE("put_IsVisible");
     visible_ = visible;
     Log({"visible", visible ? "1" : "0"});
+    if (auto* page = webView_->engine()) page->SetVisible(visible != FALSE);
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE get_Bounds(RECT* bounds) override {
@@ -745,6 +838,7 @@ class Controller final : public Com<Stub_ICoreWebView2Controller, IID_ICoreWebVi
     bounds_ = bounds;
     Log({"bounds", std::to_string(bounds.left), std::to_string(bounds.top), std::to_string(bounds.right),
          std::to_string(bounds.bottom)});
+    if (auto* page = webView_->engine()) page->SetBounds(bounds);
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE get_ZoomFactor(double* factor) override {
@@ -759,10 +853,12 @@ class Controller final : public Com<Stub_ICoreWebView2Controller, IID_ICoreWebVi
     std::ostringstream text;
     text << factor;
     Log({"zoom", text.str()});
+    if (auto* page = webView_->engine()) page->SetZoom(factor);
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE MoveFocus(COREWEBVIEW2_MOVE_FOCUS_REASON) override {
     VTL_FAKE_LIVE("MoveFocus");
+    if (auto* page = webView_->engine()) page->Focus();
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE get_ParentWindow(HWND* parent) override {
@@ -779,6 +875,7 @@ class Controller final : public Com<Stub_ICoreWebView2Controller, IID_ICoreWebVi
     VTL_FAKE_ON_THREAD("Close");
     Log({"controller-close"});
     webView_->Close();
+    if (auto* page = webView_->engine()) page->Close();
     return S_OK;
   }
   VTL_FAKE_EVENT(ZoomFactorChanged, ICoreWebView2ZoomFactorChangedEventHandler)
@@ -805,6 +902,17 @@ class Environment final : public Com<Stub_ICoreWebView2Environment, IID_ICoreWeb
     if (generation_ != browserGeneration) return kClosed;
     hostWindow = parentWindow;
     ComPtr<ICoreWebView2CreateCoreWebView2ControllerCompletedHandler> keep(handler);
+    if (engine::BrowserMode()) {
+      engine::Page::Create(parentWindow, [keep](HRESULT hr, std::unique_ptr<engine::Page> page) {
+        if (FAILED(hr) || !page) {
+          keep->Invoke(FAILED(hr) ? hr : E_FAIL, nullptr);
+          return;
+        }
+        const auto controller = Make<Controller>(std::move(page));
+        keep->Invoke(S_OK, controller.get());
+      });
+      return S_OK;
+    }
     Complete("CreateCoreWebView2Controller", [keep] {
       const auto controller = Make<Controller>();
       keep->Invoke(S_OK, controller.get());
@@ -827,6 +935,22 @@ class Environment final : public Com<Stub_ICoreWebView2Environment, IID_ICoreWeb
  private:
   int generation_ = browserGeneration;
 };
+
+bool EngineHost::ReadResponse(ICoreWebView2WebResourceResponse* answer, engine::ResponseData& out) {
+  const auto* response = static_cast<Response*>(answer);
+  out.status = response->status();
+  out.reason = response->reason();
+  out.headers = response->headers();
+  IStream* stream = response->content();
+  out.body.clear();
+  if (stream) {
+    stream->Seek(LARGE_INTEGER{}, STREAM_SEEK_SET, nullptr);
+    char buffer[65536];
+    ULONG got = 0;
+    while (SUCCEEDED(stream->Read(buffer, sizeof buffer, &got)) && got > 0) out.body.append(buffer, got);
+  }
+  return true;
+}
 
 // The scenario --------------------------------------------------------------------------
 
@@ -992,8 +1116,14 @@ void RunStep(const std::string& line) {
     ms.precision(1);
     ms << static_cast<double>(ticks(now) - ticks(created)) / 10000.0;
     Log({"clock", ms.str()});
+  } else if (command == "screenshot") {
+    std::string error;
+    if (!engine::SaveScreenshot(rest, error)) Log({"scenario-error", line, error});
+    Log({"screenshot", rest});
   } else if (!webView || webView->closed()) {
     Log({"scenario-error", line, "no web view"});
+  } else if (webView->engine() && webView->engine()->RunStep(command, rest, [] { Later(ContinueScenario); })) {
+    scenario.waiting = true;
   } else if (command == "request") {
     RaiseRequest(*webView, rest);
   } else if (command == "message") {
