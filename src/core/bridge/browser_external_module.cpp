@@ -48,8 +48,9 @@ std::string ClickScript(std::string_view handler, long long itemId) {
 
 }  // namespace
 
-void TBrowserExternalModule::EdgeBrowserWebMessageReceived(std::string_view json) {
+void TBrowserExternalModule::EdgeBrowserWebMessageReceived(std::string_view json, std::string_view source) {
   try {
+    if (Scope != BridgeScope::All && !AnswersSource(source)) return;
     // Text that is not JSON leaves no document; reading "id" then fails.
     const std::optional<JsonValue> document = ParseJson(json);
     static const JsonValue kNoDocument;
