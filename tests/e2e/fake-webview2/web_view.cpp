@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <deque>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <fstream>
 #include <functional>
@@ -19,6 +20,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/page.h"
 #include "fake_loader.h"
 #include "transcript.h"
 #include "webview2_stubs.h"
@@ -160,11 +162,13 @@ void Later(std::function<void()> task) {
   HRESULT STDMETHODCALLTYPE put_##Name(BOOL value) override {           \
     Name##Value = value;                                                \
     Log({"setting", #Name, value ? "1" : "0"});                         \
+    if (changed) changed(#Name, value != FALSE);                        \
     return S_OK;                                                        \
   }
 
 class Settings final : public Com<Stub_ICoreWebView2Settings, IID_ICoreWebView2Settings> {
  public:
+  std::function<void(const std::string&, bool)> changed;  // the browser mode applies what it can
   VTL_FAKE_SETTING(IsScriptEnabled)
   VTL_FAKE_SETTING(IsWebMessageEnabled)
   VTL_FAKE_SETTING(AreDefaultScriptDialogsEnabled)
@@ -329,6 +333,20 @@ class PermissionArgs final
   COREWEBVIEW2_PERMISSION_STATE state_ = COREWEBVIEW2_PERMISSION_STATE_DEFAULT;
 };
 
+class ProcessFailedArgs final
+    : public Com<Stub_ICoreWebView2ProcessFailedEventArgs, IID_ICoreWebView2ProcessFailedEventArgs> {
+ public:
+  explicit ProcessFailedArgs(COREWEBVIEW2_PROCESS_FAILED_KIND kind) : kind_(kind) {}
+  HRESULT STDMETHODCALLTYPE get_ProcessFailedKind(COREWEBVIEW2_PROCESS_FAILED_KIND* kind) override {
+    if (!kind) return E_POINTER;
+    *kind = kind_;
+    return S_OK;
+  }
+
+ private:
+  COREWEBVIEW2_PROCESS_FAILED_KIND kind_;
+};
+
 // The web view and its controller -------------------------------------------------------
 
 class WebView;
@@ -338,32 +356,41 @@ HWND hostWindow = nullptr;  // the controller's parent window
 class WebView final : public Com<Stub_ICoreWebView2, IID_ICoreWebView2> {
  public:
   WebView() : settings_(Make<Settings>()) { currentWebView = this; }
+  explicit WebView(std::unique_ptr<engine::Page> page);
   ~WebView() override {
     if (currentWebView == this) currentWebView = nullptr;
   }
+  // The browser mode's page, or nothing.
+  engine::Page* page() const { return page_.get(); }
 
   HRESULT STDMETHODCALLTYPE get_Settings(ICoreWebView2Settings** settings) override {
     return GiveInterface<ICoreWebView2Settings>(settings_.get(), settings);
   }
-  HRESULT STDMETHODCALLTYPE get_Source(LPWSTR* uri) override { return GiveString(source_, uri); }
+  HRESULT STDMETHODCALLTYPE get_Source(LPWSTR* uri) override { return GiveString(page_ ? page_->Source() : source_, uri); }
   HRESULT STDMETHODCALLTYPE Navigate(LPCWSTR uri) override;
   HRESULT STDMETHODCALLTYPE NavigateToString(LPCWSTR html) override {
     Log({"navigate-string", Narrow(html ? html : L"")});
+    if (page_) return page_->NavigateToString(Narrow(html ? html : L""));
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE AddWebResourceRequestedFilter(LPCWSTR uri,
                                                           COREWEBVIEW2_WEB_RESOURCE_CONTEXT context) override {
     Log({"filter", Narrow(uri ? uri : L""), std::to_string(static_cast<int>(context))});
+    if (page_) page_->AddFilter(Narrow(uri ? uri : L""), context);
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE RemoveWebResourceRequestedFilter(LPCWSTR uri,
                                                              COREWEBVIEW2_WEB_RESOURCE_CONTEXT context) override {
     Log({"filter-remove", Narrow(uri ? uri : L""), std::to_string(static_cast<int>(context))});
+    if (page_) page_->RemoveFilter(Narrow(uri ? uri : L""), context);
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE AddScriptToExecuteOnDocumentCreated(
       LPCWSTR javaScript, ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler* handler) override {
     Log({"document-script", Narrow(javaScript ? javaScript : L"")});
+    if (page_)
+      return page_->AddScript(Narrow(javaScript ? javaScript : L""),
+                              ComPtr<ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler>(handler));
     if (handler) {
       ComPtr<ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler> keep(handler);
       Later([keep] { keep->Invoke(S_OK, L"1"); });
@@ -373,24 +400,47 @@ class WebView final : public Com<Stub_ICoreWebView2, IID_ICoreWebView2> {
   HRESULT STDMETHODCALLTYPE ExecuteScript(LPCWSTR javaScript, ICoreWebView2ExecuteScriptCompletedHandler* handler) override;
   HRESULT STDMETHODCALLTYPE PostWebMessageAsJson(LPCWSTR json) override {
     Log({"post", Narrow(json ? json : L"")});
+    if (page_) return page_->PostJson(Narrow(json ? json : L""));
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE PostWebMessageAsString(LPCWSTR text) override {
     Log({"post-string", Narrow(text ? text : L"")});
+    if (page_) return page_->PostString(Narrow(text ? text : L""));
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE get_DocumentTitle(LPWSTR* title) override { return GiveString(title_, title); }
+  HRESULT STDMETHODCALLTYPE get_DocumentTitle(LPWSTR* title) override {
+    return GiveString(page_ ? page_->Title() : title_, title);
+  }
   HRESULT STDMETHODCALLTYPE get_ContainsFullScreenElement(BOOL* contains) override {
     if (!contains) return E_POINTER;
-    *contains = FALSE;
+    *contains = page_ && page_->ContainsFullScreenElement();
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE get_CanGoBack(BOOL* can) override {
     if (!can) return E_POINTER;
-    *can = FALSE;
+    *can = page_ && page_->CanGoBack();
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE get_CanGoForward(BOOL* can) override { return get_CanGoBack(can); }
+  HRESULT STDMETHODCALLTYPE get_CanGoForward(BOOL* can) override {
+    if (!can) return E_POINTER;
+    *can = page_ && page_->CanGoForward();
+    return S_OK;
+  }
+  // The browser mode's calls; without a browser they do nothing.
+  HRESULT STDMETHODCALLTYPE Reload() override { return page_ ? page_->Reload() : S_OK; }
+  HRESULT STDMETHODCALLTYPE Stop() override { return page_ ? page_->Stop() : S_OK; }
+  HRESULT STDMETHODCALLTYPE GoBack() override { return page_ ? page_->GoBack() : S_OK; }
+  HRESULT STDMETHODCALLTYPE GoForward() override { return page_ ? page_->GoForward() : S_OK; }
+  HRESULT STDMETHODCALLTYPE get_BrowserProcessId(UINT32* pid) override {
+    if (!pid) return E_POINTER;
+    *pid = page_ ? static_cast<UINT32>(page_->BrowserPid()) : 0;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE CapturePreview(COREWEBVIEW2_CAPTURE_PREVIEW_IMAGE_FORMAT format, IStream* stream,
+                                           ICoreWebView2CapturePreviewCompletedHandler* handler) override {
+    if (!page_) return E_NOTIMPL;
+    return page_->CapturePreview(format, stream, ComPtr<ICoreWebView2CapturePreviewCompletedHandler>(handler));
+  }
 
   VTL_FAKE_EVENT(NavigationStarting, ICoreWebView2NavigationStartingEventHandler)
   VTL_FAKE_EVENT(ContentLoading, ICoreWebView2ContentLoadingEventHandler)
@@ -416,11 +466,63 @@ class WebView final : public Com<Stub_ICoreWebView2, IID_ICoreWebView2> {
   ComPtr<Settings> settings_;
   std::string source_, title_;
   bool navigated_ = false;
+  std::unique_ptr<engine::Host> host_;
+  std::unique_ptr<engine::Page> page_;
 };
+
+// How the browser mode's page raises the web view's events: through the
+// same handler lists as the scenario's.
+class EngineHost final : public engine::Host {
+ public:
+  explicit EngineHost(WebView& w) : w_(w) {}
+  ICoreWebView2* sender() { return static_cast<ICoreWebView2*>(&w_); }
+  void NavigationStarting(ICoreWebView2NavigationStartingEventArgs* a) override {
+    w_.NavigationStartingHandlers.Raise(sender(), a);
+  }
+  void ContentLoading(ICoreWebView2ContentLoadingEventArgs* a) override { w_.ContentLoadingHandlers.Raise(sender(), a); }
+  void SourceChanged(ICoreWebView2SourceChangedEventArgs* a) override { w_.SourceChangedHandlers.Raise(sender(), a); }
+  void HistoryChanged() override { w_.HistoryChangedHandlers.Raise(sender(), static_cast<IUnknown*>(nullptr)); }
+  void NavigationCompleted(ICoreWebView2NavigationCompletedEventArgs* a) override {
+    w_.NavigationCompletedHandlers.Raise(sender(), a);
+  }
+  void WebResourceRequested(ICoreWebView2WebResourceRequestedEventArgs* a, std::function<void()> after) override {
+    w_.WebResourceRequestedHandlers.Raise(sender(), a);
+    after();
+  }
+  bool ReadResponse(ICoreWebView2WebResourceResponse* answer, engine::ResponseData& out) override;
+  void WebMessageReceived(ICoreWebView2WebMessageReceivedEventArgs* a) override {
+    w_.WebMessageReceivedHandlers.Raise(sender(), a);
+  }
+  void DocumentTitleChanged() override {
+    w_.DocumentTitleChangedHandlers.Raise(sender(), static_cast<IUnknown*>(nullptr));
+  }
+  void NewWindowRequested(ICoreWebView2NewWindowRequestedEventArgs* a, std::function<void()> after) override {
+    w_.NewWindowRequestedHandlers.Raise(sender(), a);
+    after();
+  }
+  void WindowCloseRequested() override {
+    w_.WindowCloseRequestedHandlers.Raise(sender(), static_cast<IUnknown*>(nullptr));
+  }
+  void ContainsFullScreenElementChanged() override {
+    w_.ContainsFullScreenElementChangedHandlers.Raise(sender(), static_cast<IUnknown*>(nullptr));
+  }
+  void ProcessFailed(ICoreWebView2ProcessFailedEventArgs* a) override { w_.ProcessFailedHandlers.Raise(sender(), a); }
+
+ private:
+  WebView& w_;
+};
+
+WebView::WebView(std::unique_ptr<engine::Page> page) : WebView() {
+  host_ = std::make_unique<EngineHost>(*this);
+  page_ = std::move(page);
+  page_->SetHost(host_.get());
+  settings_->changed = [p = page_.get()](const std::string& name, bool value) { p->Setting(name, value); };
+}
 
 class Controller final : public Com<Stub_ICoreWebView2Controller, IID_ICoreWebView2Controller> {
  public:
   Controller() : webView_(Make<WebView>()) {}
+  explicit Controller(std::unique_ptr<engine::Page> page) : webView_(Make<WebView>(std::move(page))) {}
   HRESULT STDMETHODCALLTYPE get_CoreWebView2(ICoreWebView2** webView) override {
     return GiveInterface<ICoreWebView2>(webView_.get(), webView);
   }
@@ -432,6 +534,7 @@ class Controller final : public Com<Stub_ICoreWebView2Controller, IID_ICoreWebVi
   HRESULT STDMETHODCALLTYPE put_IsVisible(BOOL visible) override {
     visible_ = visible;
     Log({"visible", visible ? "1" : "0"});
+    if (auto* page = webView_->page()) page->SetVisible(visible != FALSE);
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE get_Bounds(RECT* bounds) override {
@@ -443,6 +546,7 @@ class Controller final : public Com<Stub_ICoreWebView2Controller, IID_ICoreWebVi
     bounds_ = bounds;
     Log({"bounds", std::to_string(bounds.left), std::to_string(bounds.top), std::to_string(bounds.right),
          std::to_string(bounds.bottom)});
+    if (auto* page = webView_->page()) page->SetBounds(bounds);
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE get_ZoomFactor(double* factor) override {
@@ -455,9 +559,13 @@ class Controller final : public Com<Stub_ICoreWebView2Controller, IID_ICoreWebVi
     std::ostringstream text;
     text << factor;
     Log({"zoom", text.str()});
+    if (auto* page = webView_->page()) page->SetZoom(factor);
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE MoveFocus(COREWEBVIEW2_MOVE_FOCUS_REASON) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE MoveFocus(COREWEBVIEW2_MOVE_FOCUS_REASON) override {
+    if (auto* page = webView_->page()) page->Focus();
+    return S_OK;
+  }
   HRESULT STDMETHODCALLTYPE get_ParentWindow(HWND* parent) override {
     if (!parent) return E_POINTER;
     *parent = hostWindow;
@@ -466,6 +574,7 @@ class Controller final : public Com<Stub_ICoreWebView2Controller, IID_ICoreWebVi
   HRESULT STDMETHODCALLTYPE NotifyParentWindowPositionChanged() override { return S_OK; }
   HRESULT STDMETHODCALLTYPE Close() override {
     Log({"controller-close"});
+    if (auto* page = webView_->page()) page->Close();
     return S_OK;
   }
   VTL_FAKE_EVENT(ZoomFactorChanged, ICoreWebView2ZoomFactorChangedEventHandler)
@@ -488,6 +597,17 @@ class Environment final : public Com<Stub_ICoreWebView2Environment, IID_ICoreWeb
     if (!handler) return E_POINTER;
     hostWindow = parentWindow;
     ComPtr<ICoreWebView2CreateCoreWebView2ControllerCompletedHandler> keep(handler);
+    if (engine::BrowserMode()) {
+      engine::Page::Create(parentWindow, [keep](HRESULT hr, std::unique_ptr<engine::Page> page) {
+        if (FAILED(hr) || !page) {
+          keep->Invoke(FAILED(hr) ? hr : E_FAIL, nullptr);
+          return;
+        }
+        const auto controller = Make<Controller>(std::move(page));
+        keep->Invoke(S_OK, controller.get());
+      });
+      return S_OK;
+    }
     // Completion comes later, on this thread, as the real one does.
     Later([keep] {
       const auto controller = Make<Controller>();
@@ -507,6 +627,22 @@ class Environment final : public Com<Stub_ICoreWebView2Environment, IID_ICoreWeb
     return GiveString("120.0.2210.91", version);
   }
 };
+
+bool EngineHost::ReadResponse(ICoreWebView2WebResourceResponse* answer, engine::ResponseData& out) {
+  const auto* response = static_cast<Response*>(answer);
+  out.status = response->status();
+  out.reason = response->reason();
+  out.headers = response->headers();
+  IStream* stream = response->content();
+  out.body.clear();
+  if (stream) {
+    stream->Seek(LARGE_INTEGER{}, STREAM_SEEK_SET, nullptr);
+    char buffer[65536];
+    ULONG got = 0;
+    while (SUCCEEDED(stream->Read(buffer, sizeof buffer, &got)) && got > 0) out.body.append(buffer, got);
+  }
+  return true;
+}
 
 // The scenario --------------------------------------------------------------------------
 
@@ -581,8 +717,19 @@ void RunStep(const std::string& line) {
     ms.precision(1);
     ms << static_cast<double>(ticks(now) - ticks(created)) / 10000.0;
     Log({"clock", ms.str()});
+  } else if (command == "screenshot") {
+    std::string error;
+    if (!engine::SaveScreenshot(rest, error)) Log({"scenario-error", line, error});
+    Log({"screenshot", rest});
   } else if (!webView) {
     Log({"scenario-error", line, "no web view"});
+  } else if (webView->page() && webView->page()->RunStep(command, rest, [] { Later(ContinueScenario); })) {
+    scenario.waiting = true;
+  } else if (command == "crash") {
+    // Without a browser: the renderer's failure as WebView2 reports it.
+    const auto args = Make<ProcessFailedArgs>(COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_EXITED);
+    webView->ProcessFailedHandlers.Raise(static_cast<ICoreWebView2*>(webView),
+                                         static_cast<ICoreWebView2ProcessFailedEventArgs*>(args.get()));
   } else if (command == "request") {
     RaiseRequest(*webView, rest);
   } else if (command == "message") {
@@ -640,20 +787,23 @@ HRESULT WebView::Navigate(LPCWSTR uri) {
     navigated_ = true;
     StartScenario();
   }
+  if (page_) return page_->Navigate(source_);
   return S_OK;
 }
 
 HRESULT WebView::ExecuteScript(LPCWSTR javaScript, ICoreWebView2ExecuteScriptCompletedHandler* handler) {
   const std::string script = Narrow(javaScript ? javaScript : L"");
   Log({"execute", script});
-  if (handler) {
+  if (page_) {
+    page_->ExecuteScript(script, ComPtr<ICoreWebView2ExecuteScriptCompletedHandler>(handler));
+  } else if (handler) {
     ComPtr<ICoreWebView2ExecuteScriptCompletedHandler> keep(handler);
     Later([keep] { keep->Invoke(S_OK, L"null"); });
   }
   // The page of the default bridge script answers the close query by
   // asking to close, when the test wants a page like that.
   const auto answers = EnvironmentValue("VTL_FAKE_PAGE_ANSWERS_CLOSE");
-  if (answers && !answers->empty() && script == "vtl.events.onCloseQuery();") {
+  if (!page_ && answers && !answers->empty() && script == "vtl.events.onCloseQuery();") {
     Later([] {
       if (currentWebView) RaiseMessage(*currentWebView, R"({"id":50001,"uuid":"close-query","data":{}})");
     });

@@ -1,0 +1,60 @@
+#pragma once
+
+// The browser behind the fake's browser mode: a Linux Chromium started by
+// its Unix path (Wine runs Unix programs through CreateProcessW), in a
+// profile folder of its own, reached over its DevTools port.
+//
+// Wine gives no handle or pid of a Unix child, so the browser is started
+// through /bin/sh, which writes the browser's pid to a file and then waits
+// on its standard input, a pipe whose other end only this process holds:
+// when this process ends, however it ends, the shell reads the end of the
+// pipe and ends the browser. Each pid is also appended to the file named by
+// VTL_FAKE_BROWSER_PIDS, for sweeps by the tests and scripts/test.
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace fake::engine {
+
+// The browser program the test environment asks for (VTL_FAKE_BROWSER), or
+// nothing: then the fake runs without a browser.
+std::optional<std::string> BrowserProgram();
+bool BrowserMode();
+
+// A Windows path as the Unix path Wine maps it to; empty when there is none.
+std::string UnixPath(const std::wstring& windowsPath);
+// Starts a Unix program with these arguments, with no window and no waiting.
+bool StartUnixProgram(const std::string& program, const std::vector<std::string>& arguments);
+
+class Browser {
+ public:
+  Browser() = default;
+  ~Browser();
+  Browser(const Browser&) = delete;
+  Browser& operator=(const Browser&) = delete;
+
+  // Starts the browser with its profile in `profile` (a Windows folder,
+  // created when missing) and waits until it listens. Blocking. False with
+  // a reason in `error`.
+  bool Launch(const std::wstring& profile, const std::vector<std::string>& extraArguments, std::string& error);
+  int port() const { return port_; }
+  const std::string& path() const { return path_; }  // of the browser's own WebSocket
+  unsigned long pid() const { return pid_; }
+  // Ends the browser by its pid now (also done when this object goes).
+  void End();
+
+ private:
+  HANDLE pipe_ = nullptr;  // our end of the shell's standard input
+  unsigned long pid_ = 0;
+  int port_ = 0;
+  std::string path_;
+};
+
+// Splits a command line the way WebView2 reads its additional browser
+// arguments: blanks separate, double quotes group.
+std::vector<std::string> SplitArguments(const std::string& text);
+
+}  // namespace fake::engine
