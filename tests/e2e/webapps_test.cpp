@@ -57,6 +57,14 @@ class WebApps : public EndToEnd {
   // Runs `commands` in the real engine and returns the transcript once the
   // scenario ended.
   Transcript RunInEngine(const fs::path& exe, const std::string& label, const std::vector<std::string>& commands) {
+    Transcript t = RunOnce(exe, label, commands);
+    // The fake's browser may fail to come up in a busy Wine session; that is
+    // the engine tier's fault, not the app's, so it gets one more start.
+    if (t.Of("scenario-end").empty() && !t.Of("engine-error").empty()) t = RunOnce(exe, label + "-again", commands);
+    return t;
+  }
+
+  Transcript RunOnce(const fs::path& exe, const std::string& label, const std::vector<std::string>& commands) {
     const auto scenario = Scenario(label, commands,
                                    {{"VTL_FAKE_BROWSER", kBrowser},
                                     {"VTL_FAKE_BROWSER_PIDS", Utf8(dir_ / "browsers.pids")},
@@ -66,7 +74,7 @@ class WebApps : public EndToEnd {
     // A browser's first start under Wine may take its fake a second try.
     const bool ended = WaitUntil([&] { return scenario.Ended(); }, Milliseconds{180000});
     const auto t = scenario.Read();
-    if (!ended) {
+    if (!ended && t.Of("engine-error").empty()) {
       std::string lines;
       for (const auto& line : t.lines) {
         for (const auto& field : line) lines += field.substr(0, 300) + "\t";
@@ -235,7 +243,7 @@ TEST_F(WebApps, SinglePageAppFromTheBundler) {
        " document.getElementById(\"about-link\").click(); await until(\"about\");"
        " const about = [location.hash, document.getElementById(\"about\")?.innerText];"
        " history.back(); await until(\"notes\");"
-       " return [notes, about, location.hash]; })()",
+       " return [notes, about, view.dataset.route]; })()",
        // Last: the engine's screenshot is the end of a scenario.
        "wait 800", "screenshot " + Shot("spa")});
   const auto evals = Evals(t);
@@ -254,7 +262,7 @@ TEST_F(WebApps, SinglePageAppFromTheBundler) {
   EXPECT_TRUE(aboutText.starts_with("About\n") && aboutText.find("This route came from about-") != std::string::npos &&
               aboutText.ends_with(".js"))
       << aboutText;
-  EXPECT_EQ(result[2], "#/");
+  EXPECT_EQ(result[2], "notes");  // back on the first route
 }
 
 // The presentation its npm package ships: it starts on its first slide;
@@ -267,7 +275,7 @@ TEST_F(WebApps, PrebuiltPresentationNavigates) {
       {"wait-for typeof Reveal !== \"undefined\" && Reveal.isReady()",
        "eval (async () => {"
        " const at = () => { const i = Reveal.getIndices();"
-       " return [i.h, i.v, Reveal.getCurrentSlide().querySelector(\"h1, h2\").textContent.trim()]; };"
+       " return [i.h, i.v, Reveal.getCurrentSlide().querySelector(\"h1, h2\")?.textContent.trim() ?? \"\"]; };"
        " const until = async (h) => { for (let i = 0; i < 200 && Reveal.getIndices().h !== h; i++)"
        " await new Promise((r) => setTimeout(r, 25)); };"
        " const seen = [at()];"
@@ -279,6 +287,7 @@ TEST_F(WebApps, PrebuiltPresentationNavigates) {
        "wait 800", "screenshot " + Shot("reveal")});
   const auto evals = Evals(t);
   ASSERT_EQ(evals.size(), 1u) << Timeouts(t);
+  ASSERT_FALSE(evals[0].starts_with("error")) << evals[0];
   const auto seen = nlohmann::json::parse(evals[0]);
   ASSERT_EQ(seen.size(), 4u) << evals[0];
   EXPECT_EQ(seen[0][0], 0);
