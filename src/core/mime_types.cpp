@@ -10,8 +10,6 @@ namespace vtl {
 
 namespace {
 
-// Deliberately absent: .json .mjs .wasm and font files. They get a type only
-// from the system's associations.
 constexpr MimeTypePair kBuiltIn[] = {
     // Web pages, scripts and styles
     {".htm", "text/html"},
@@ -21,6 +19,13 @@ constexpr MimeTypePair kBuiltIn[] = {
     {".htc", "text/x-component"},
     {".css", "text/css"},
     {".js", "text/javascript"},
+    {".mjs", "text/javascript"},
+    {".cjs", "text/javascript"},
+    {".json", "application/json"},
+    {".jsonld", "application/ld+json"},
+    {".map", "application/json"},
+    {".wasm", "application/wasm"},
+    {".wgsl", "text/wgsl"},
     {".xml", "text/xml"},
     {".xsl", "text/xml"},
     {".xsd", "text/xml"},
@@ -38,6 +43,14 @@ constexpr MimeTypePair kBuiltIn[] = {
     {".vbs", "text/vbscript"},
     {".pac", "application/x-ns-proxy-autoconfig"},
     {".xaml", "application/xaml+xml"},
+
+    // Fonts
+    {".woff", "font/woff"},
+    {".woff2", "font/woff2"},
+    {".ttf", "font/ttf"},
+    {".otf", "font/otf"},
+    {".ttc", "font/collection"},
+    {".eot", "application/vnd.ms-fontobject"},
 
     // Plain and structured text
     {".txt", "text/plain"},

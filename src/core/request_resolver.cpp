@@ -24,7 +24,23 @@ std::string ReplaceAll(std::string_view text, std::string_view from, std::string
   return out;
 }
 
-std::string ContentTypeHeader(std::string_view type) { return "Content-Type: " + std::string(type) + "; charset=utf-8"; }
+constexpr std::string_view kWasmType = "application/wasm";
+
+// Every type carries "; charset=utf-8", except WebAssembly: the engine
+// compiles a module while it streams in only when the type is exactly
+// "application/wasm", and refuses it with any parameter.
+std::string ContentTypeHeader(std::string_view type) {
+  if (type == kWasmType) return "Content-Type: " + std::string(type);
+  return "Content-Type: " + std::string(type) + "; charset=utf-8";
+}
+
+// A path with a drive ("C:/...") or a server ("//server/share") names a file
+// the web view may still find itself; anything else is a path inside the
+// package.
+bool IsPackagePath(std::string_view path) {
+  if (path.size() >= 2 && path[1] == ':' && ((path[0] | 0x20) >= 'a' && (path[0] | 0x20) <= 'z')) return false;
+  return path.empty() || (path.front() != '/' && path.front() != '\\');
+}
 
 std::string_view Trim(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
@@ -203,7 +219,15 @@ std::optional<WebResponse> ServeRequest(std::string_view uri, const RuntimeZip* 
     return response;
   }
   if (pool) pool->Give(std::move(response.body));
-  return std::nullopt;
+  if (!IsPackagePath(resolved->path)) return std::nullopt;
+  // A page asking for a file its package lacks sees a failed answer it can
+  // test (fetch's response.ok), not a network error.
+  WebResponse missing;
+  missing.status = 404;
+  missing.reason = "Not Found";
+  missing.headers = ContentTypeHeader("text/plain");
+  missing.body = "The file \"" + resolved->path + "\" is not in the package.";
+  return missing;
 }
 
 }  // namespace vtl

@@ -40,7 +40,7 @@ class FileReader {
 struct WebResponse {
   int status = 200;
   std::string reason = "OK";
-  std::string headers;  // "Content-Type: TYPE; charset=utf-8"
+  std::string headers;  // "Content-Type: TYPE; charset=utf-8" ("application/wasm" alone)
   std::string body;
 };
 
@@ -76,9 +76,11 @@ struct RangeRequest {
 RangeRequest ParseRange(std::string_view header, uint64_t size);
 
 // Answers a file:/// request from the archive, then the executable's folder,
-// then the absolute path. Nothing when the address is not ours or nothing
-// was found: the web view then loads it itself. An entry that exists but
-// cannot be decoded is answered with status 500, never with a broken 200.
+// then the absolute path. A package path (no drive, no server) found nowhere
+// is answered with status 404. Nothing when the address is not ours, or when
+// an address with a drive or server names no file we can read: the web view
+// then loads it itself. An entry that exists but cannot be decoded is
+// answered with status 500, never with a broken 200.
 // The body comes from `pool` when one is given.
 //
 // `range` is the request's Range header, empty when it has none. A single

@@ -3,6 +3,7 @@
 #include <array>
 #include <limits>
 
+#include "core/bridge/bridge_scope.h"
 #include "core/errors.h"
 #include "core/runtime_zip.h"
 #include "core/str_utils.h"
@@ -180,6 +181,7 @@ std::span<const AppSettingKey> AppSettingKeys() {
       {"WindowState", T::Integer, "", 0, nullptr, &S::WindowState},
       {"WindowOrder", T::Integer, "", 0, nullptr, &S::WindowOrder},
       {"DynamicAppTitle", T::Boolean, "", 0, nullptr, nullptr, &S::DynamicAppTitle},
+      {"BridgeScope", T::String, "all", 0, &S::BridgeScope},
   });
   return keys;
 }
@@ -193,6 +195,7 @@ AppSettings AppSettings::Read(const IniDocument& ini) {
       case AppSettingKey::Type::Boolean: s.*k.flag = ini.ReadBool(kAppSection, k.name, k.defaultNumber != 0); break;
     }
   }
+  s.BridgeScope = std::string(BridgeScopeName(ParseBridgeScope(s.BridgeScope)));
   return s;
 }
 

@@ -68,6 +68,8 @@ inline constexpr std::string_view kAppSection = "App";
 // Every [App] key the runtime reads, typed, with its default applied.
 struct AppSettings {
   std::string ID, Name, DirName, IndexHtml, Theme, WebviewArguments, Password;
+  // "all" or "package", as the bridge reads the value (see ParseBridgeScope).
+  std::string BridgeScope;
   bool EdgeInstaller{}, AllowInstances{}, AllowDebug{}, AllowZoom{}, AllowContextMenu{}, DynamicAppTitle{};
   int32_t InstallFormColor{}, InstallIndicatorColor{}, InstallIndicatorType{};
   int32_t Top{}, Left{}, Width{}, Height{}, MaxWidth{}, MaxHeight{}, MinWidth{}, MinHeight{};

@@ -98,6 +98,19 @@ int InstallWebView2(StartupPlatform& platform, Runtime& rt, Messages& messages) 
   return 0;
 }
 
+// Whether the argument text holds the switch as a whole argument, with or
+// without a value.
+bool NamesSwitch(std::string_view arguments, std::string_view name) {
+  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+  for (size_t at = arguments.find(name); at != std::string_view::npos; at = arguments.find(name, at + 1)) {
+    const size_t end = at + name.size();
+    if ((at == 0 || blank(arguments[at - 1])) &&
+        (end == arguments.size() || blank(arguments[end]) || arguments[end] == '='))
+      return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 int ModalResultOf(DialogButton b) {
@@ -159,8 +172,7 @@ std::optional<int> LoadRuntime(StartupPlatform& platform, Runtime& rt) {
 
   platform.SetEnvironmentValue("WEBVIEW2_USER_DATA_FOLDER", rt.RuntimeWebViewDirPath);
   const std::string arguments = ini.ReadString(kAppSection, "WebviewArguments", "");
-  platform.SetEnvironmentValue("WEBVIEW2_ADDITIONAL_BROWSER_ARGUMENTS",
-                                  IsBlankText(arguments) ? std::string(kDefaultBrowserArguments) : arguments);
+  platform.SetEnvironmentValue("WEBVIEW2_ADDITIONAL_BROWSER_ARGUMENTS", BrowserArguments(arguments));
   platform.SetEnvironmentValue("WEBVIEW2_BROWSER_EXECUTABLE_FOLDER", std::nullopt);
   platform.SetEnvironmentValue("WEBVIEW2_RELEASE_CHANNEL_PREFERENCE", std::nullopt);
   // Newer loaders read these too: a preview channel the user chose for other
@@ -177,6 +189,14 @@ std::optional<int> LoadRuntime(StartupPlatform& platform, Runtime& rt) {
   const std::string password = ini.ReadString(kAppSection, "Password", "");
   if (!password.empty() && !platform.RequirePassword(rt.RuntimeAppName, password)) return 0;
   return std::nullopt;
+}
+
+std::string BrowserArguments(std::string_view webviewArguments) {
+  std::string arguments(IsBlankText(webviewArguments) ? kDefaultBrowserArguments : webviewArguments);
+  for (const std::string_view required : kRequiredBrowserArguments) {
+    if (!NamesSwitch(arguments, required)) arguments.append(" ").append(required);
+  }
+  return arguments;
 }
 
 bool PassesSingleInstanceCheck(StartupPlatform& platform, const Runtime& rt) {

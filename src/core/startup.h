@@ -98,6 +98,18 @@ struct Runtime {
 inline constexpr std::string_view kDefaultBrowserArguments =
     "--disable-logging --disable-web-security --disable-features=RendererCodeIntegrity "
     "--enable-features=msSpeechRecognition --autoplay-policy=no-user-gesture-required";
+// Switches the runtime adds to any browser arguments that lack them. Without
+// --allow-file-access-from-files the engine refuses fetch() of file:
+// addresses, workers and streamed WebAssembly on file: pages, and with its
+// own WebviewArguments a package would silently lose them.
+inline constexpr std::string_view kRequiredBrowserArguments[] = {"--allow-file-access-from-files"};
+
+// The value of WEBVIEW2_ADDITIONAL_BROWSER_ARGUMENTS for the [App]
+// WebviewArguments value: the default list when it is blank, else the value
+// exactly as written; then every required switch it does not name already,
+// each after one blank.
+std::string BrowserArguments(std::string_view webviewArguments);
+
 inline constexpr std::string_view kLoaderEntry = "WebView2LoaderWin64.dll";
 inline constexpr std::string_view kInstallerEntry = "WebView2Installer.exe";
 

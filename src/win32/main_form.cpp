@@ -114,6 +114,8 @@ void TMainForm::FormCreate() {
            adapters_->externalForm->TranslateShortcut(message.message, message.wParam, message.lParam);
   };
   FBrowserExternalModule->ExeZip = const_cast<RuntimeZip*>(&runtime_.RuntimeZip);
+  FBrowserExternalModule->AppDirName = runtime_.RuntimeAppDirName;
+  FBrowserExternalModule->Scope = ParseBridgeScope(runtime_.RuntimeINI.ReadString("App", "BridgeScope", "all"));
 
   FBrowserForm = std::make_unique<TBrowserForm>();
   FBrowserForm->SetParent(hwnd_);
@@ -139,7 +141,12 @@ void TMainForm::FormCreate() {
     if (FAILED(args.ArgsInterface()->get_WebMessageAsJson(&json)) || !json) return;
     const std::string text = Narrow(json);
     CoTaskMemFree(json);
-    FBrowserExternalModule->EdgeBrowserWebMessageReceived(text);
+    std::string source;
+    if (LPWSTR uri = nullptr; SUCCEEDED(args.ArgsInterface()->get_Source(&uri)) && uri) {
+      source = Narrow(uri);
+      CoTaskMemFree(uri);
+    }
+    FBrowserExternalModule->EdgeBrowserWebMessageReceived(text, source);
   };
   // An iframe's requests are answered on its own frame object.
   edge.OnFrameWebMessageReceived = [this](TCustomEdgeBrowser&, ICoreWebView2Frame2* frame,
@@ -148,9 +155,14 @@ void TMainForm::FormCreate() {
     if (FAILED(args.ArgsInterface()->get_WebMessageAsJson(&json)) || !json) return;
     const std::string text = Narrow(json);
     CoTaskMemFree(json);
+    std::string source;
+    if (LPWSTR uri = nullptr; SUCCEEDED(args.ArgsInterface()->get_Source(&uri)) && uri) {
+      source = Narrow(uri);
+      CoTaskMemFree(uri);
+    }
     auto& port = framePorts_[frame];
     if (!port) port = std::make_shared<FramePort>(frame);
-    FBrowserExternalModule->EdgeBrowserWebMessageReceived(text, port);
+    FBrowserExternalModule->EdgeBrowserWebMessageReceived(text, port, source);
   };
   edge.OnFrameDestroyed = [this](TCustomEdgeBrowser&, ICoreWebView2Frame2* frame) { framePorts_.erase(frame); };
   edge.OnDocumentTitleChanged = [this](TCustomEdgeBrowser&, const std::string& title) {

@@ -53,7 +53,7 @@ TEST(ResolveRequest, PathTypeAndPlaces) {
       {"file:///C:/data/pic.png", "C:/data/pic.png", "image/x-png", "app/C:/data/pic.png",
        "C:\\Apps\\Demo\\C:\\data\\pic.png", "C:/data/pic.png"},
       {"file:///lib.JS", "lib.JS", "application/javascript", "app/lib.JS", "C:\\Apps\\Demo\\lib.JS", "lib.JS"},
-      {"file:///data.json", "data.json", "application/octet-stream", "app/data.json", "C:\\Apps\\Demo\\data.json",
+      {"file:///data.json", "data.json", "application/json", "app/data.json", "C:\\Apps\\Demo\\data.json",
        "data.json"},
   };
   for (const auto& c : cases) {
@@ -78,7 +78,8 @@ class Serve : public ::testing::Test {
                             {"app/app.html", "app page"},
                             {"app/js/app.js", "let x;"},
                             {"app/my page.html", "spaced"},
-                            {"app/logo.png", "\x89PNG", false}},
+                            {"app/logo.png", "\x89PNG", false},
+                            {"app/core.wasm", std::string("\0asm\1\0\0\0", 8), false}},
                            kPackagePassword);
     zip_.SetPassword(kPackagePassword);
     zip_.Open(bytes_);
@@ -97,7 +98,7 @@ TEST_F(Serve, AnswersFromTheArchiveThenBesideTheExeThenTheAbsolutePath) {
   files_.files["C:\\Apps\\Demo\\index.html"] = "shadowed by the archive";
   struct Case {
     const char* uri;
-    const char* body;
+    std::string body;
     const char* headers;
   };
   const std::vector<Case> cases = {
@@ -108,6 +109,8 @@ TEST_F(Serve, AnswersFromTheArchiveThenBesideTheExeThenTheAbsolutePath) {
       {"file:///logo.png", "\x89PNG", "Content-Type: image/x-png; charset=utf-8"},
       {"file:///extra.css", "body{}", "Content-Type: text/css; charset=utf-8"},
       {"file:///C:/data/pic.png", "picture", "Content-Type: image/x-png; charset=utf-8"},
+      // Streamed WebAssembly is refused under any parameter.
+      {"file:///core.wasm", std::string("\0asm\1\0\0\0", 8), "Content-Type: application/wasm"},
   };
   for (const auto& c : cases) {
     const auto r = Get(c.uri);
@@ -119,14 +122,32 @@ TEST_F(Serve, AnswersFromTheArchiveThenBesideTheExeThenTheAbsolutePath) {
   }
 }
 
-TEST_F(Serve, LeavesOtherAddressesAndMissingFilesToTheWebView) {
-  for (const char* uri : {"https://example.com/index.html", "file:///vtl.ini", "file:///missing.html",
-                          "file:///../vtl.ini", "file:///vtl-webviewjs"})
-    EXPECT_FALSE(Get(uri)) << uri;
+// A package path found nowhere is the package's own 404, which a page's
+// fetch() sees as response.ok false; the settings, the user script and
+// anything above the web folder stay out of reach.
+TEST_F(Serve, MissingPackageFilesAreNotFound) {
+  for (const char* uri : {"file:///vtl.ini", "file:///missing.html", "file:///data/missing.json?lang=de",
+                          "file:///../vtl.ini", "file:///vtl-webviewjs", "file:///caf%C3%A9.html", "file:///"}) {
+    const auto r = Get(uri);
+    ASSERT_TRUE(r) << uri;
+    EXPECT_EQ(r->status, 404) << uri;
+    EXPECT_EQ(r->reason, "Not Found");
+    EXPECT_EQ(r->headers, "Content-Type: text/plain; charset=utf-8");
+    EXPECT_NE(r->body.find("is not in the package"), std::string::npos) << uri;
+  }
   // The settings entry is never looked up at the archive's top level.
   files_.asked.clear();
   Get("file:///vtl.ini");
   EXPECT_EQ(files_.asked, (std::vector<std::string>{"C:\\Apps\\Demo\\vtl.ini", "vtl.ini"}));
+}
+
+// An address with a drive or a server may name a file the web view reads
+// where we cannot (percent-escapes we do not decode): it goes on to the web
+// view, as does every other scheme.
+TEST_F(Serve, LeavesOtherAddressesAndMissingDiskFilesToTheWebView) {
+  for (const char* uri : {"https://example.com/index.html", "file:///C:/Users/Jos%C3%A9/pic.png",
+                          "file:///c:/missing.txt", "file:////server/share/a.txt", "file:///\\server\\a.txt"})
+    EXPECT_FALSE(Get(uri)) << uri;
 }
 
 TEST_F(Serve, DamagedEntryIsAnErrorNotAnEmptySuccess) {

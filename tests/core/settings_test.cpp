@@ -146,7 +146,8 @@ TEST(AppSettings, DefaultsWhenNothingIsWritten) {
   EXPECT_EQ(s.Height, 600);
   EXPECT_EQ(s.WindowBorder, 2);
   EXPECT_FALSE(s.DynamicAppTitle);
-  EXPECT_EQ(AppSettingKeys().size(), 29u);
+  EXPECT_EQ(s.BridgeScope, "all");
+  EXPECT_EQ(AppSettingKeys().size(), 30u);
 }
 
 TEST(AppSettings, EveryKeyIsRead) {
@@ -156,7 +157,10 @@ TEST(AppSettings, EveryKeyIsRead) {
   const auto s = AppSettings::Read(Parse(text));
   for (const auto& k : AppSettingKeys()) {
     switch (k.type) {
-      case AppSettingKey::Type::String: EXPECT_EQ(s.*k.text, "v" + std::string(k.name)); break;
+      case AppSettingKey::Type::String:
+        // The bridge's scope is one of two words; any other text is the limit.
+        EXPECT_EQ(s.*k.text, k.name == "BridgeScope" ? "package" : "v" + std::string(k.name));
+        break;
       case AppSettingKey::Type::Integer: EXPECT_EQ(s.*k.number, 1) << k.name; break;
       case AppSettingKey::Type::Boolean: EXPECT_TRUE(s.*k.flag) << k.name; break;
     }

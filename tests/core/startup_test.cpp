@@ -169,7 +169,8 @@ TEST_F(Startup, PreparesFoldersLoaderAndEnvironment) {
   EXPECT_EQ(platform_.dirsCreated, (std::vector<std::string>{kData, kWebView}));
   EXPECT_EQ(platform_.files[kLoader], "MZ loader");
   EXPECT_EQ(platform_.env["WEBVIEW2_USER_DATA_FOLDER"], std::optional<std::string>(kWebView));
-  EXPECT_EQ(platform_.env["WEBVIEW2_ADDITIONAL_BROWSER_ARGUMENTS"], std::optional<std::string>(kDefaultBrowserArguments));
+  EXPECT_EQ(platform_.env["WEBVIEW2_ADDITIONAL_BROWSER_ARGUMENTS"],
+            std::optional<std::string>(std::string(kDefaultBrowserArguments) + " --allow-file-access-from-files"));
   EXPECT_EQ(kDefaultBrowserArguments.size(), 162u);
   EXPECT_EQ(platform_.env.at("WEBVIEW2_BROWSER_EXECUTABLE_FOLDER"), std::nullopt);
   EXPECT_EQ(platform_.env.at("WEBVIEW2_RELEASE_CHANNEL_PREFERENCE"), std::nullopt);
@@ -186,7 +187,8 @@ TEST_F(Startup, ExistingLoaderIsKeptAndBrowserArgumentsFollowTheSettings) {
   };
   // The settings parser drops blanks around values, so only a blank value
   // falls back to the default list.
-  for (const auto& c : {Case{" \t ", std::string(kDefaultBrowserArguments)}, Case{"  --lang=de", "--lang=de"}}) {
+  for (const auto& c : {Case{" \t ", std::string(kDefaultBrowserArguments) + " --allow-file-access-from-files"},
+                        Case{"  --lang=de", "--lang=de --allow-file-access-from-files"}}) {
     Package(std::string(kIni) + "WebviewArguments=" + c.value + "\n");
     platform_.files[kLoader] = "kept";
     Runtime rt;
@@ -194,6 +196,23 @@ TEST_F(Startup, ExistingLoaderIsKeptAndBrowserArgumentsFollowTheSettings) {
     EXPECT_EQ(platform_.files[kLoader], "kept");
     EXPECT_EQ(platform_.env["WEBVIEW2_ADDITIONAL_BROWSER_ARGUMENTS"], std::optional<std::string>(c.expected));
   }
+}
+
+// A package's own arguments keep every byte as written; the runtime only adds
+// the switch file: pages need for fetch(), workers and WebAssembly, and only
+// when the text does not name it as a whole argument already.
+TEST(BrowserArguments, AddsWhatFilePagesNeedOnce) {
+  const std::string kAllow = "--allow-file-access-from-files";
+  const std::pair<std::string, std::string> cases[] = {
+      {"", std::string(kDefaultBrowserArguments) + " " + kAllow},
+      {"--lang=de  ", "--lang=de   " + kAllow},
+      {kAllow, kAllow},
+      {"--lang=de " + kAllow + " --mute-audio", "--lang=de " + kAllow + " --mute-audio"},
+      {"--lang=de\t" + kAllow + "=1", "--lang=de\t" + kAllow + "=1"},
+      {"--x" + kAllow, "--x" + kAllow + " " + kAllow},
+      {kAllow + "-please", kAllow + "-please " + kAllow},
+  };
+  for (const auto& [value, expected] : cases) EXPECT_EQ(BrowserArguments(value), expected) << value;
 }
 
 TEST_F(Startup, ThemeOtherThanWindowsGoesToTheStyleManager) {

@@ -106,8 +106,35 @@ TEST_F(Vtlpack, PacksAProjectThatReadsBackEntryByEntry) {
   EXPECT_EQ(s["AllowDebug"], true);
   EXPECT_EQ(s["EdgeInstaller"], true);
   EXPECT_EQ(s["IndexHtml"], "index.html");
-  EXPECT_EQ(s.size(), 29u);
+  EXPECT_EQ(s["BridgeScope"], "all");
+  EXPECT_EQ(s.size(), 30u);
   EXPECT_NE(RunCommand(kVtlpack + " settings " + Quote(dir_ / "out.exe")).out.find("Width = 1024"), std::string::npos);
+}
+
+// The bridge's limit is one of two words. A value that is neither still
+// limits the bridge, and the packer says so in one line.
+TEST_F(Vtlpack, BridgeScopeIsShownAsTheProgramReadsIt) {
+  struct Case {
+    const char* line;
+    const char* shown;
+    bool warned;
+  };
+  const Case cases[] = {
+      {"", "all", false},
+      {"BridgeScope=\r\n", "all", false},
+      {"BridgeScope=ALL\r\n", "all", false},
+      {"BridgeScope=Package\r\n", "package", false},
+      {"BridgeScope=packages\r\n", "package", true},
+  };
+  for (const auto& c : cases) {
+    WriteFile(dir_ / "proj/vtl.ini", std::string("[App]\r\nID=demo.app\r\nName=Demo\r\nDirName=app\r\n") + c.line);
+    const auto r = Pack();
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err.find("BridgeScope=packages is neither \"all\" nor \"package\"") != std::string::npos, c.warned)
+        << c.line << r.err;
+    const auto shown = RunCommand(kVtlpack + " settings " + Quote(dir_ / "out.exe"));
+    EXPECT_NE(shown.out.find(std::string("BridgeScope = ") + c.shown + "\n"), std::string::npos) << c.line << shown.out;
+  }
 }
 
 TEST_F(Vtlpack, ExtractedArchiveOpensInStandardZipTools) {

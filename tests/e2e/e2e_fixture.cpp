@@ -21,8 +21,8 @@ namespace {
 
 constexpr Milliseconds kPoll{100};
 
-// Paths of the build come from CMake as Unix paths when cross-compiled; Wine
-// names their Windows form.
+}  // namespace
+
 fs::path BuildPath(const char* path) {
   using ToDos = LPWSTR(CDECL*)(LPCSTR);
   struct HeapFreer {
@@ -36,6 +36,8 @@ fs::path BuildPath(const char* path) {
   }
   return PathFromUtf8(path);
 }
+
+namespace {
 
 void WriteFile(const fs::path& p, std::string_view bytes) {
   fs::create_directories(p.parent_path());

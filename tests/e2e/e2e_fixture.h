@@ -31,6 +31,9 @@ using uidriver::WindowInfo;
 // Generous: Wine starts a process in seconds, and slower when many start at once.
 inline constexpr Milliseconds kTimeout{60000};
 
+// Paths of the build come from CMake as Unix paths when cross-compiled; Wine
+// names their Windows form. A Windows path comes back as it is.
+fs::path BuildPath(const char* path);
 // The build's programs as Windows paths.
 fs::path RuntimeExe();
 fs::path FakeLoaderDll();

@@ -17,7 +17,8 @@ using uidriver::WindowQuery;
 
 constexpr char kDefaultBrowserArguments[] =
     "--disable-logging --disable-web-security --disable-features=RendererCodeIntegrity "
-    "--enable-features=msSpeechRecognition --autoplay-policy=no-user-gesture-required";
+    "--enable-features=msSpeechRecognition --autoplay-policy=no-user-gesture-required "
+    "--allow-file-access-from-files";
 
 class Startup : public EndToEnd {};
 
@@ -82,7 +83,7 @@ TEST_F(Startup, PreparesTheDataFolderTheLoaderAndTheWebView2Environment) {
   const Case cases[] = {
       {"default", "", kDefaultBrowserArguments},
       {"blank", "WebviewArguments=   \r\n", kDefaultBrowserArguments},
-      {"own", "WebviewArguments=--lang=de --disable-gpu\r\n", "--lang=de --disable-gpu"},
+      {"own", "WebviewArguments=--lang=de --disable-gpu\r\n", "--lang=de --disable-gpu --allow-file-access-from-files"},
   };
   // What the parent's environment says must not reach the web view.
   const Environment inherited = FakeEnvironment({{"WEBVIEW2_BROWSER_EXECUTABLE_FOLDER", "C:\\elsewhere\\browser"},

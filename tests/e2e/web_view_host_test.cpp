@@ -155,14 +155,15 @@ TEST_F(WebViewHost, AnswersFileRequestsFromThePackageBesideTheProgramAndAbsolute
       {"file:///pic.png", "\x89PNG\r\n\x1a\n not really", "image/*"},
       {"file:///extra.css", "p { color: red }", "text/css"},
       {absolute, "absolute", "text/plain"},
-      {"file:///caf%C3%A9.html", std::nullopt},
-      {"file:///vtl.ini", std::nullopt},
-      {"file:///vtl-webviewjs", std::nullopt},
-      {"file:///missing.html", std::nullopt},
+      {"file:///C:/no/such/file.txt", std::nullopt},
       {"https://example.com/js/app.js", std::nullopt},
   };
+  // Package paths found nowhere: the package's own 404.
+  const std::string notFound[] = {"file:///caf%C3%A9.html", "file:///vtl.ini", "file:///vtl-webviewjs",
+                                  "file:///missing.html"};
   std::vector<std::string> commands;
   for (const auto& c : cases) commands.push_back("request " + c.url);
+  for (const auto& url : notFound) commands.push_back("request " + url);
   commands.push_back("request file:///broken.bin");
   commands.push_back("message {\"id\":10001,\"uuid\":\"u1\",\"data\":{}}");
   commands.push_back("permission camera");
@@ -193,6 +194,12 @@ TEST_F(WebViewHost, AnswersFileRequestsFromThePackageBesideTheProgramAndAbsolute
     EXPECT_EQ(got, (std::vector<std::string>{c.url, c.status, "OK", "Content-Type: " + c.contentType + "; charset=utf-8",
                                              std::to_string(c.body->size()), fake::Sha256Hex(*c.body)}))
         << c.url;
+  }
+  for (const auto& url : notFound) {
+    ASSERT_TRUE(responses.count(url)) << url;
+    EXPECT_EQ(responses[url][1], "404") << url;
+    EXPECT_EQ(responses[url][2], "Not Found") << url;
+    EXPECT_EQ(responses[url][3], "Content-Type: text/plain; charset=utf-8") << url;
   }
   // A damaged entry is an error, never an empty or broken success.
   ASSERT_TRUE(responses.count("file:///broken.bin"));

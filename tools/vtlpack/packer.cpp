@@ -8,6 +8,7 @@
 #include <fstream>
 #include <optional>
 
+#include "core/bridge/bridge_scope.h"
 #include "core/errors.h"
 #include "core/exe_utils.h"
 #include "core/package_password.h"
@@ -246,6 +247,11 @@ std::vector<PackEntry> CollectEntries(const PackOptions& o) {
   if (settings.IndexHtml.empty() || !fs::is_regular_file(web / PathFromUtf8(settings.IndexHtml), ec))
     std::fprintf(stderr, "vtlpack: warning: start page \"%s/%s\" is not in the project\n", settings.DirName.c_str(),
                  settings.IndexHtml.c_str());
+
+  const std::string scope = doc.ReadString(kAppSection, "BridgeScope", "all");
+  if (ParseBridgeScope(scope) == BridgeScope::Package && !AsciiIEquals(scope, "package"))
+    std::fprintf(stderr, "vtlpack: warning: [App] BridgeScope=%s is neither \"all\" nor \"package\"; the program reads it as \"package\"\n",
+                 scope.c_str());
 
   const fs::path userScript = o.projectDir / "vtl-webviewjs";
   if (fs::exists(userScript, ec)) entries.push_back({"vtl-webviewjs", userScript, RegularFileSize(userScript, "user script")});

@@ -49,13 +49,16 @@ std::string ClickScript(std::string_view handler, long long itemId) {
 
 }  // namespace
 
-void TBrowserExternalModule::EdgeBrowserWebMessageReceived(std::string_view json) {
+void TBrowserExternalModule::EdgeBrowserWebMessageReceived(std::string_view json, std::string_view source) {
+  if (Scope != BridgeScope::All && !AnswersSource(source)) return;
   const Route outer = std::exchange(route_, Route{});
   Dispatch(json);
   route_ = outer;
 }
 
-void TBrowserExternalModule::EdgeBrowserWebMessageReceived(std::string_view json, std::weak_ptr<ReplyTarget> frame) {
+void TBrowserExternalModule::EdgeBrowserWebMessageReceived(std::string_view json, std::weak_ptr<ReplyTarget> frame,
+                                                           std::string_view source) {
+  if (Scope != BridgeScope::All && !AnswersSource(source)) return;
   const Route outer = std::exchange(route_, Route{true, std::move(frame)});
   Dispatch(json);
   route_ = outer;

@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/bridge/bridge_scope.h"
 #include "core/json.h"
 
 namespace vtl {
@@ -75,13 +76,22 @@ class TBrowserExternalModule {
   TBrowserExternalModule(const TBrowserExternalModule&) = delete;
   TBrowserExternalModule& operator=(const TBrowserExternalModule&) = delete;
 
-  // One web message of the top document, as the web view's JSON text. Never
-  // raises: an error that a command leaves unhandled ends this message without
-  // a reply and is handed to OnUnhandledError.
-  void EdgeBrowserWebMessageReceived(std::string_view json);
-  // The same for a message of an iframe: its replies go to `frame`, and are
-  // dropped once the frame is gone.
-  void EdgeBrowserWebMessageReceived(std::string_view json, std::weak_ptr<ReplyTarget> frame);
+  // One web message of the top document, as the web view's JSON text, from
+  // the document at `source` (the message's Source). A source that
+  // AnswersSource refuses gets no reply and runs nothing. Never raises: an
+  // error that a command leaves unhandled ends this message without a reply
+  // and is handed to OnUnhandledError.
+  void EdgeBrowserWebMessageReceived(std::string_view json, std::string_view source = {});
+  // The same for a message of an iframe at `source`: its replies go to
+  // `frame`, and are dropped once the frame is gone.
+  void EdgeBrowserWebMessageReceived(std::string_view json, std::weak_ptr<ReplyTarget> frame,
+                                     std::string_view source = {});
+
+  // Whether messages from the document at `source` are answered under Scope.
+  // Every path that takes web messages (the web view's, an iframe's) asks it.
+  bool AnswersSource(std::string_view source) const {
+    return BridgeAnswersSource(Scope, source, ExeZip, AppDirName);
+  }
 
   // Replies: {"uuid": <uuid as a JSON string>, "success": <bool>, "result": <result>}.
   // `result` is JSON text already.
@@ -112,6 +122,10 @@ class TBrowserExternalModule {
   RuntimeZip* ExeZip = nullptr;
   const IniDocument* ProjectINI = nullptr;
   bool InFullscreen = false;
+  // [App] BridgeScope, and the package's web folder ([App] DirName) it checks
+  // sources against.
+  BridgeScope Scope = BridgeScope::All;
+  std::string AppDirName;
   std::function<void()> OnAppCloseRequest;
   // Whether the tray icon is shown (window.setState shows or hides the
   // window with it); unset reads as not shown.

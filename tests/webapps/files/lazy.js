@@ -1,0 +1,1 @@
+export default function lazy() { return "lazy chunk"; }

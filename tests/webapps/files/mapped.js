@@ -1,0 +1,2 @@
+globalThis.mapped = true;
+//# sourceMappingURL=mapped.js.map

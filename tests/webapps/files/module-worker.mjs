@@ -1,0 +1,2 @@
+import { answer } from "./mod.mjs";
+onmessage = (e) => postMessage("module " + e.data + " " + answer);

@@ -1,0 +1,5 @@
+declare module "*.css";
+declare module "*.svg" {
+  const url: string;
+  export default url;
+}

@@ -1,0 +1,2 @@
+// The one setting a packaged app needs: relative addresses for every asset.
+export default { base: "./", build: { sourcemap: true } };
