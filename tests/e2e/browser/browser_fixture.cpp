@@ -35,10 +35,18 @@ std::string BrowserProgram() {
 bool StartUnixProgram(const std::string& program, const std::vector<std::string>& arguments) {
   std::wstring line = Quote(program);
   for (const auto& a : arguments) line += L" " + Quote(a);
+  // The program's standard handles are the null device. Given none, the Unix
+  // program shares this process's standard output, and a test's output
+  // written after it was lost when that output is a pipe or a file.
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  const UniqueHandle null(CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                      &inherit, OPEN_EXISTING, 0, nullptr));
   STARTUPINFOW si{};
   si.cb = sizeof si;
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdInput = si.hStdOutput = si.hStdError = null.get();
   PROCESS_INFORMATION pi{};
-  if (!CreateProcessW(win32::Widen(program).c_str(), line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+  if (!CreateProcessW(win32::Widen(program).c_str(), line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
                       nullptr, &si, &pi))
     return false;
   if (pi.hThread) CloseHandle(pi.hThread);
