@@ -191,6 +191,37 @@ TEST_F(Engine, FileLinkOpensASecondProcessOnThatPage) {
   }));
 }
 
+// An iframe of the package calls window.vtl: its calls reach the runtime
+// through its frame object and the answers its own document; a new document
+// in the iframe is a new frame object, and the top page's calls still work.
+TEST_F(Engine, IframeBridgeCallsAreAnsweredInTheIframe) {
+  const std::string id = NewAppId("iframe");
+  const std::string inner = "<!doctype html><title>inner</title><p id='out'>waiting</p><script>"
+                            "vtl.hello().then((v) => { document.getElementById('out').textContent = "
+                            "location.search + ' ' + v; }, (e) => { document.getElementById('out').textContent = "
+                            "'failed ' + e; });</script>";
+  const fs::path exe = Pack(Project("iframe", Settings(id, "Iframe"),
+                                    {{"app/index.html", "<!doctype html><title>top</title>"
+                                                        "<iframe name='inner' src='inner.html?first'></iframe>"},
+                                     {"app/inner.html", inner}}),
+                            "iframe.exe");
+  const std::string innerText = "frames[0].document.getElementById('out')?.textContent";
+  const auto run = StartWithScenario(
+      exe, "iframe",
+      {kWaitForPage, "wait-for " + innerText + " !== 'waiting'", "eval " + innerText,
+       "eval (frames[0].location.search = 'second', 'navigating')",
+       "wait-for (" + innerText + " || '').startsWith('?second')", "eval " + innerText, "eval vtl.hello()"});
+  ASSERT_TRUE(run.WaitForEnd());
+  EXPECT_EQ(run.Evals(), (std::vector<std::string>{R"("?first 2023.1")", R"("navigating")", R"("?second 2023.1")",
+                                                   R"("2023.1")"}));
+  const auto transcript = run.Read();
+  EXPECT_TRUE(transcript.Of("wait-for-timeout").empty());
+  EXPECT_TRUE(transcript.Of("engine-frame-message").empty());
+  // Two documents in the iframe: two frame objects, the first one gone.
+  EXPECT_EQ(transcript.Of("engine-frame").size(), 2u);
+  EXPECT_GE(transcript.Of("engine-frame-gone").size(), 1u);
+}
+
 // What the user sees after the renderer failed: recorded here, as it is.
 TEST_F(Engine, RendererCrashIsReportedToTheHost) {
   const std::string id = NewAppId("crash");

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 #include <thread>
+#include <utility>
 
 #include "engine/shim.h"
 #include "fake_loader.h"
@@ -707,6 +708,21 @@ HRESULT Page::PostString(const std::string& text) {
   return S_OK;
 }
 
+void Page::PostToFrame(const std::string& frameId, const std::string& text, bool isString) {
+  if (!webMessages_) return;
+  const auto context = std::find_if(contexts_.begin(), contexts_.end(),
+                                    [&](const auto& c) { return c.second == frameId; });
+  if (context == contexts_.end()) {
+    Log({"engine-frame-post-lost", frameId});
+    return;
+  }
+  const std::string data = isString ? JsString(text) : "JSON.parse(" + JsString(text) + ")";
+  cdp_.Send("Runtime.evaluate",
+            {{"expression", "window.__vtlFakeDeliver && window.__vtlFakeDeliver(" + data + ")"},
+             {"contextId", context->first}},
+            session_);
+}
+
 HRESULT Page::CapturePreview(COREWEBVIEW2_CAPTURE_PREVIEW_IMAGE_FORMAT format, IStream* stream,
                              ComPtr<ICoreWebView2CapturePreviewCompletedHandler> handler) {
   if (!stream) return E_INVALIDARG;
@@ -813,6 +829,9 @@ void Page::OnEvent(const std::string& method, const Json& params, const std::str
     OnRequestPaused(params);
   } else if (method == "Page.frameNavigated") {
     OnFrame(params);
+  } else if (method == "Page.frameDetached") {
+    const std::string id = params.value("frameId", "");
+    if (std::erase(childFrames_, id) && host_) host_->FrameDestroyed(id);
   } else if (method == "Page.navigatedWithinDocument") {
     if (params.value("frameId", "") != mainFrame_) return;
     source_ = params.value("url", source_);
@@ -875,15 +894,32 @@ void Page::OnCrashed() {
   if (crashed_) return;
   crashed_ = true;
   navigating_ = false;
+  DropFrames();
   Log({"engine-process-failed", "render-process-exited"});
   const auto args = Make<ProcessFailedArgs>(COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_EXITED);
   if (host_) host_->ProcessFailed(args.get());
   if (auto done = std::move(crashDone_)) done();
 }
 
+// Every iframe the host knows goes with its top document.
+void Page::DropFrames() {
+  for (const auto& id : std::exchange(childFrames_, {}))
+    if (host_) host_->FrameDestroyed(id);
+}
+
 void Page::OnFrame(const Json& params) {
   const Json& frame = params["frame"];
-  if (frame.contains("parentId")) return;
+  if (frame.contains("parentId")) {
+    // WebView2 raises FrameCreated for the iframes of the top document: a new
+    // document in one of them is a frame object of its own.
+    if (frame.value("parentId", "") != mainFrame_) return;
+    const std::string id = frame.value("id", "");
+    if (std::erase(childFrames_, id) && host_) host_->FrameDestroyed(id);
+    childFrames_.push_back(id);
+    if (host_) host_->FrameCreated(id, frame.value("name", ""), frame.value("url", "") + frame.value("urlFragment", ""));
+    return;
+  }
+  DropFrames();
   mainFrame_ = frame.value("id", mainFrame_);
   crashed_ = false;
   source_ = frame.value("url", "") + frame.value("urlFragment", "");
@@ -955,8 +991,13 @@ void Page::OnBinding(const Json& params) {
     if (!webMessages_) return;
     if (!top) {
       // WebView2 gives an iframe's messages to its frame object, never to
-      // the web view.
-      Log({"engine-frame-message", message.value("src", ""), message.value("json", "")});
+      // the web view; a frame it has no object for (a nested one) is lost.
+      const std::string id = context != contexts_.end() ? context->second : "";
+      if (std::find(childFrames_.begin(), childFrames_.end(), id) == childFrames_.end()) {
+        Log({"engine-frame-message", message.value("src", ""), message.value("json", "")});
+        return;
+      }
+      if (host_) host_->FrameMessage(id, message.value("json", "null"));
       return;
     }
     const auto args = Make<MessageArgs>(message.value("src", ""), message.value("json", "null"),
