@@ -4,6 +4,8 @@
 #include <wincodec.h>
 
 #include <algorithm>
+#include <cctype>
+#include <optional>
 #include <cstring>
 #include <thread>
 #include <utility>
@@ -177,22 +179,60 @@ class NavigationCompletedArgs final
   uint64_t id_;
 };
 
+// The request's headers as the browser sent them (a Range of a media
+// element, say); names match ignoring case.
+class RequestHeaders final : public Com<Stub_ICoreWebView2HttpRequestHeaders, IID_ICoreWebView2HttpRequestHeaders> {
+ public:
+  explicit RequestHeaders(Json headers) : headers_(std::move(headers)) {}
+  HRESULT STDMETHODCALLTYPE GetHeader(LPCWSTR name, LPWSTR* value) override {
+    const std::optional<std::string> found = Find(name);
+    if (!found) return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
+    return GiveString(*found, value);
+  }
+  HRESULT STDMETHODCALLTYPE Contains(LPCWSTR name, BOOL* contains) override {
+    if (!contains) return E_POINTER;
+    *contains = Find(name).has_value();
+    return S_OK;
+  }
+
+ private:
+  std::optional<std::string> Find(LPCWSTR name) const {
+    const std::string wanted = Narrow(name ? name : L"");
+    if (!headers_.is_object()) return std::nullopt;
+    for (const auto& [key, value] : headers_.items())
+      if (key.size() == wanted.size() && std::equal(key.begin(), key.end(), wanted.begin(), [](char a, char b) {
+            return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+          }))
+        return value.is_string() ? value.get<std::string>() : value.dump();
+    return std::nullopt;
+  }
+  Json headers_;
+};
+
 class Request final : public Com<Stub_ICoreWebView2WebResourceRequest, IID_ICoreWebView2WebResourceRequest> {
  public:
-  Request(std::string uri, std::string method) : uri_(std::move(uri)), method_(std::move(method)) {}
+  Request(std::string uri, std::string method, Json headers)
+      : uri_(std::move(uri)), method_(std::move(method)), headers_(Make<RequestHeaders>(std::move(headers))) {}
   HRESULT STDMETHODCALLTYPE get_Uri(LPWSTR* uri) override { return GiveString(uri_, uri); }
   HRESULT STDMETHODCALLTYPE get_Method(LPWSTR* method) override { return GiveString(method_, method); }
   HRESULT STDMETHODCALLTYPE get_Content(IStream** content) override { return Give<IStream*>(nullptr, content); }
+  HRESULT STDMETHODCALLTYPE get_Headers(ICoreWebView2HttpRequestHeaders** headers) override {
+    if (!headers) return E_POINTER;
+    *headers = headers_.get();
+    headers_->AddRef();
+    return S_OK;
+  }
 
  private:
   std::string uri_, method_;
+  ComPtr<RequestHeaders> headers_;
 };
 
 class ResourceRequestedArgs final
     : public Com<Stub_ICoreWebView2WebResourceRequestedEventArgs, IID_ICoreWebView2WebResourceRequestedEventArgs> {
  public:
-  ResourceRequestedArgs(std::string uri, std::string method, COREWEBVIEW2_WEB_RESOURCE_CONTEXT context)
-      : request_(Make<Request>(std::move(uri), std::move(method))), context_(context) {}
+  ResourceRequestedArgs(std::string uri, std::string method, Json headers, COREWEBVIEW2_WEB_RESOURCE_CONTEXT context)
+      : request_(Make<Request>(std::move(uri), std::move(method), std::move(headers))), context_(context) {}
   HRESULT STDMETHODCALLTYPE get_Request(ICoreWebView2WebResourceRequest** request) override {
     if (!request) return E_POINTER;
     *request = request_.get();
@@ -960,7 +1000,8 @@ void Page::ServeRequest(const Json& params) {
     cdp_.Send("Fetch.continueRequest", {{"requestId", id}}, session_);
     return;
   }
-  const auto args = Make<ResourceRequestedArgs>(url, request.value("method", "GET"), context);
+  const auto args = Make<ResourceRequestedArgs>(url, request.value("method", "GET"),
+                                                request.value("headers", Json::object()), context);
   host_->WebResourceRequested(args.get(), [this, args, id, url] {
     ResponseData response;
     if (!host_ || !args->response() || !host_->ReadResponse(args->response(), response)) {
