@@ -1,7 +1,7 @@
 // The real engine behind the runtime: a packaged page served, scripted,
 // painted into the window and clicked through it; the bridge script in a
 // real document; the window's title, new windows, the close negotiation and
-// a renderer crash as the user meets them.
+// a renderer crash as the user meets them, and an iframe's bridge calls.
 
 #include <algorithm>
 #include <fstream>
@@ -143,6 +143,8 @@ TEST_F(Engine, CloseIsNegotiatedWithTheRealPage) {
   b.style = 'position:absolute;left:20px;top:20px;width:160px;height:40px';
   b.onclick = () => vtl.app.close(); document.body.append(b); };)",
        {"wait-for document.getElementById('really')", "click #really"}, true},
+      // A handler that throws cannot answer: the window closes at once.
+      {"throws", "vtl.events.onCloseQuery = () => { throw new Error('cannot answer'); };", {}, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
@@ -191,22 +193,78 @@ TEST_F(Engine, FileLinkOpensASecondProcessOnThatPage) {
   }));
 }
 
-// What the user sees after the renderer failed: recorded here, as it is.
-TEST_F(Engine, RendererCrashIsReportedToTheHost) {
-  const std::string id = NewAppId("crash");
-  const fs::path exe = Pack(Project("crash", Settings(id, "Crash"),
-                                    {{"app/index.html", "<!doctype html><title>crash</title><p>before</p>"}}),
-                            "crash.exe");
-  const fs::path shot = dir_ / "after-crash.png";
-  const auto run = StartWithScenario(exe, "crash", {kWaitForPage, "crash", "wait 500", "screenshot " + Utf8(shot)});
+// An iframe of the package calls window.vtl: its calls reach the runtime
+// through its frame object and the answers its own document; a new document
+// in the iframe is a new frame object, and the top page's calls still work.
+TEST_F(Engine, IframeBridgeCallsAreAnsweredInTheIframe) {
+  const std::string id = NewAppId("iframe");
+  const std::string inner = "<!doctype html><title>inner</title><p id='out'>waiting</p><script>"
+                            "vtl.hello().then((v) => { document.getElementById('out').textContent = "
+                            "location.search + ' ' + v; }, (e) => { document.getElementById('out').textContent = "
+                            "'failed ' + e; });</script>";
+  const fs::path exe = Pack(Project("iframe", Settings(id, "Iframe"),
+                                    {{"app/index.html", "<!doctype html><title>top</title>"
+                                                        "<iframe name='inner' src='inner.html?first'></iframe>"},
+                                     {"app/inner.html", inner}}),
+                            "iframe.exe");
+  const std::string innerText = "frames[0].document.getElementById('out')?.textContent";
+  const auto run = StartWithScenario(
+      exe, "iframe",
+      {kWaitForPage, "wait-for " + innerText + " !== 'waiting'", "eval " + innerText,
+       "eval (frames[0].location.search = 'second', 'navigating')",
+       "wait-for (" + innerText + " || '').startsWith('?second')", "eval " + innerText, "eval vtl.hello()"});
   ASSERT_TRUE(run.WaitForEnd());
-  const auto failures = run.Read().Of("engine-process-failed");
-  ASSERT_FALSE(failures.empty());
-  EXPECT_EQ(failures[0].at(1), "render-process-exited");
-  // Today the runtime ignores the failure: the window stays, showing the
-  // page's last frame, and nothing reloads it.
-  EXPECT_TRUE(run.process.Running());
-  EXPECT_TRUE(fs::exists(shot));
+  EXPECT_EQ(run.Evals(), (std::vector<std::string>{R"("?first 2023.1")", R"("navigating")", R"("?second 2023.1")",
+                                                   R"("2023.1")"}));
+  const auto transcript = run.Read();
+  EXPECT_TRUE(transcript.Of("wait-for-timeout").empty());
+  EXPECT_TRUE(transcript.Of("engine-frame-message").empty());
+  // Two documents in the iframe: two frame objects, the first one gone.
+  EXPECT_EQ(transcript.Of("engine-frame").size(), 2u);
+  EXPECT_GE(transcript.Of("engine-frame-gone").size(), 1u);
+}
+
+// A renderer crash: the runtime reloads the page, which comes back with a
+// working bridge. A close asked for right after the crash is not lost: the
+// runtime has asked for the reload already, and the reloaded page answers.
+TEST_F(Engine, RendererCrashReloadsThePage) {
+  struct Case {
+    const char* label;
+    std::vector<std::string> afterCrash;
+    std::vector<std::string> evals;  // after "marked"
+  };
+  const std::string back = "wait-for document.readyState === 'complete' && !!window.vtl && window.__before === undefined";
+  const Case cases[] = {
+      {"reload", {back, "eval vtl.hello()"}, {R"("2023.1")"}},
+      {"close", {"close", back, "eval [window.__asked, typeof vtl.hello]"}, {R"([1,"function"])"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    const std::string id = NewAppId(c.label);
+    const fs::path exe = Pack(Project(c.label, Settings(id, "Crash"),
+                                      {{"app/index.html", "<!doctype html><title>crash</title>"
+                                                          "<body style='background: rgb(200, 40, 40)'><h1>page</h1>"},
+                                       // The page keeps its window: only a close nobody can answer ends it.
+                                       {"vtl-webviewjs", "vtl.events.onCloseQuery = () => { window.__asked = 1; };"}}),
+                              std::string(c.label) + ".exe");
+    const fs::path shot = dir_ / (std::string(c.label) + ".png");
+    std::vector<std::string> commands = {kWaitForPage, "eval (window.__before = 1, 'marked')", "crash"};
+    commands.insert(commands.end(), c.afterCrash.begin(), c.afterCrash.end());
+    commands.push_back("screenshot " + Utf8(shot));
+    const auto run = StartWithScenario(exe, c.label, commands);
+    ASSERT_TRUE(run.WaitForEnd());
+    EXPECT_TRUE(run.process.Running());
+    std::vector<std::string> evals = {R"("marked")"};
+    evals.insert(evals.end(), c.evals.begin(), c.evals.end());
+    EXPECT_EQ(run.Evals(), evals);
+    const auto transcript = run.Read();
+    EXPECT_TRUE(transcript.Of("wait-for-timeout").empty());
+    EXPECT_EQ(transcript.Of("reload").size(), 1u);
+    const auto failures = transcript.Of("engine-process-failed");
+    ASSERT_FALSE(failures.empty());
+    EXPECT_EQ(failures[0].at(1), "render-process-exited");
+    EXPECT_TRUE(fs::exists(shot));
+  }
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include <memory>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -417,12 +418,14 @@ class Frame final : public Com<Stub_ICoreWebView2Frame2, IID_ICoreWebView2Frame,
       return E_INVALIDARG;
     }
     Log({"frame-post", name_, Text(json)});
+    if (post) post(Text(json), false);
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE PostWebMessageAsString(LPCWSTR text) override {
     VTL_FAKE_ON_THREAD("Frame::PostWebMessageAsString");
     if (destroyed_) return kClosed;
     Log({"frame-post-string", name_, Text(text)});
+    if (post) post(Text(text), true);
     return S_OK;
   }
   VTL_FAKE_EVENT(Destroyed, ICoreWebView2FrameDestroyedEventHandler)
@@ -431,7 +434,12 @@ class Frame final : public Com<Stub_ICoreWebView2Frame2, IID_ICoreWebView2Frame,
   const std::string& name() const { return name_; }
   const std::string& source() const { return source_; }
   bool destroyed() const { return destroyed_ != FALSE; }
-  void MarkDestroyed() { destroyed_ = TRUE; }
+  void MarkDestroyed() {
+    destroyed_ = TRUE;
+    post = nullptr;
+  }
+  // In browser mode: where what the host posts goes (text, is it a string).
+  std::function<void(const std::string&, bool)> post;
 
  private:
   std::string name_, source_;
@@ -790,9 +798,33 @@ class EngineHost final : public engine::Host {
     w_.ContainsFullScreenElementChangedHandlers.Raise(sender(), static_cast<IUnknown*>(nullptr));
   }
   void ProcessFailed(ICoreWebView2ProcessFailedEventArgs* a) override { w_.ProcessFailedHandlers.Raise(sender(), a); }
+  // The browser's frames by protocol id. A frame object's name is its
+  // iframe's name; frames without one are told apart by their id.
+  void FrameCreated(const std::string& id, const std::string& name, const std::string& url) override {
+    Log({"engine-frame", id, name, url});
+    Frame* frame = CreateFrame(w_, name, url);
+    frames_[id] = ComPtr<Frame>(frame);
+    WebView* w = &w_;
+    frame->post = [w, id](const std::string& text, bool isString) {
+      if (auto* page = w->engine()) page->PostToFrame(id, text, isString);
+    };
+  }
+  void FrameMessage(const std::string& id, const std::string& json) override {
+    const auto it = frames_.find(id);
+    if (it != frames_.end() && !it->second->destroyed()) RaiseFrameMessage(*it->second.get(), json);
+  }
+  void FrameDestroyed(const std::string& id) override {
+    const auto it = frames_.find(id);
+    if (it == frames_.end()) return;
+    const ComPtr<Frame> frame = it->second;
+    frames_.erase(it);
+    Log({"engine-frame-gone", id});
+    if (!frame->destroyed()) DestroyFrame(w_, *frame.get());
+  }
 
  private:
   WebView& w_;
+  std::map<std::string, ComPtr<Frame>> frames_;
 };
 
 }  // namespace

@@ -4,8 +4,11 @@
 #include <wincodec.h>
 
 #include <algorithm>
+#include <cctype>
+#include <optional>
 #include <cstring>
 #include <thread>
+#include <utility>
 
 #include "engine/shim.h"
 #include "fake_loader.h"
@@ -176,22 +179,60 @@ class NavigationCompletedArgs final
   uint64_t id_;
 };
 
+// The request's headers as the browser sent them (a Range of a media
+// element, say); names match ignoring case.
+class RequestHeaders final : public Com<Stub_ICoreWebView2HttpRequestHeaders, IID_ICoreWebView2HttpRequestHeaders> {
+ public:
+  explicit RequestHeaders(Json headers) : headers_(std::move(headers)) {}
+  HRESULT STDMETHODCALLTYPE GetHeader(LPCWSTR name, LPWSTR* value) override {
+    const std::optional<std::string> found = Find(name);
+    if (!found) return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
+    return GiveString(*found, value);
+  }
+  HRESULT STDMETHODCALLTYPE Contains(LPCWSTR name, BOOL* contains) override {
+    if (!contains) return E_POINTER;
+    *contains = Find(name).has_value();
+    return S_OK;
+  }
+
+ private:
+  std::optional<std::string> Find(LPCWSTR name) const {
+    const std::string wanted = Narrow(name ? name : L"");
+    if (!headers_.is_object()) return std::nullopt;
+    for (const auto& [key, value] : headers_.items())
+      if (key.size() == wanted.size() && std::equal(key.begin(), key.end(), wanted.begin(), [](char a, char b) {
+            return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+          }))
+        return value.is_string() ? value.get<std::string>() : value.dump();
+    return std::nullopt;
+  }
+  Json headers_;
+};
+
 class Request final : public Com<Stub_ICoreWebView2WebResourceRequest, IID_ICoreWebView2WebResourceRequest> {
  public:
-  Request(std::string uri, std::string method) : uri_(std::move(uri)), method_(std::move(method)) {}
+  Request(std::string uri, std::string method, Json headers)
+      : uri_(std::move(uri)), method_(std::move(method)), headers_(Make<RequestHeaders>(std::move(headers))) {}
   HRESULT STDMETHODCALLTYPE get_Uri(LPWSTR* uri) override { return GiveString(uri_, uri); }
   HRESULT STDMETHODCALLTYPE get_Method(LPWSTR* method) override { return GiveString(method_, method); }
   HRESULT STDMETHODCALLTYPE get_Content(IStream** content) override { return Give<IStream*>(nullptr, content); }
+  HRESULT STDMETHODCALLTYPE get_Headers(ICoreWebView2HttpRequestHeaders** headers) override {
+    if (!headers) return E_POINTER;
+    *headers = headers_.get();
+    headers_->AddRef();
+    return S_OK;
+  }
 
  private:
   std::string uri_, method_;
+  ComPtr<RequestHeaders> headers_;
 };
 
 class ResourceRequestedArgs final
     : public Com<Stub_ICoreWebView2WebResourceRequestedEventArgs, IID_ICoreWebView2WebResourceRequestedEventArgs> {
  public:
-  ResourceRequestedArgs(std::string uri, std::string method, COREWEBVIEW2_WEB_RESOURCE_CONTEXT context)
-      : request_(Make<Request>(std::move(uri), std::move(method))), context_(context) {}
+  ResourceRequestedArgs(std::string uri, std::string method, Json headers, COREWEBVIEW2_WEB_RESOURCE_CONTEXT context)
+      : request_(Make<Request>(std::move(uri), std::move(method), std::move(headers))), context_(context) {}
   HRESULT STDMETHODCALLTYPE get_Request(ICoreWebView2WebResourceRequest** request) override {
     if (!request) return E_POINTER;
     *request = request_.get();
@@ -707,6 +748,21 @@ HRESULT Page::PostString(const std::string& text) {
   return S_OK;
 }
 
+void Page::PostToFrame(const std::string& frameId, const std::string& text, bool isString) {
+  if (!webMessages_) return;
+  const auto context = std::find_if(contexts_.begin(), contexts_.end(),
+                                    [&](const auto& c) { return c.second == frameId; });
+  if (context == contexts_.end()) {
+    Log({"engine-frame-post-lost", frameId});
+    return;
+  }
+  const std::string data = isString ? JsString(text) : "JSON.parse(" + JsString(text) + ")";
+  cdp_.Send("Runtime.evaluate",
+            {{"expression", "window.__vtlFakeDeliver && window.__vtlFakeDeliver(" + data + ")"},
+             {"contextId", context->first}},
+            session_);
+}
+
 HRESULT Page::CapturePreview(COREWEBVIEW2_CAPTURE_PREVIEW_IMAGE_FORMAT format, IStream* stream,
                              ComPtr<ICoreWebView2CapturePreviewCompletedHandler> handler) {
   if (!stream) return E_INVALIDARG;
@@ -813,6 +869,9 @@ void Page::OnEvent(const std::string& method, const Json& params, const std::str
     OnRequestPaused(params);
   } else if (method == "Page.frameNavigated") {
     OnFrame(params);
+  } else if (method == "Page.frameDetached") {
+    const std::string id = params.value("frameId", "");
+    if (std::erase(childFrames_, id) && host_) host_->FrameDestroyed(id);
   } else if (method == "Page.navigatedWithinDocument") {
     if (params.value("frameId", "") != mainFrame_) return;
     source_ = params.value("url", source_);
@@ -875,15 +934,32 @@ void Page::OnCrashed() {
   if (crashed_) return;
   crashed_ = true;
   navigating_ = false;
+  DropFrames();
   Log({"engine-process-failed", "render-process-exited"});
   const auto args = Make<ProcessFailedArgs>(COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_EXITED);
   if (host_) host_->ProcessFailed(args.get());
   if (auto done = std::move(crashDone_)) done();
 }
 
+// Every iframe the host knows goes with its top document.
+void Page::DropFrames() {
+  for (const auto& id : std::exchange(childFrames_, {}))
+    if (host_) host_->FrameDestroyed(id);
+}
+
 void Page::OnFrame(const Json& params) {
   const Json& frame = params["frame"];
-  if (frame.contains("parentId")) return;
+  if (frame.contains("parentId")) {
+    // WebView2 raises FrameCreated for the iframes of the top document: a new
+    // document in one of them is a frame object of its own.
+    if (frame.value("parentId", "") != mainFrame_) return;
+    const std::string id = frame.value("id", "");
+    if (std::erase(childFrames_, id) && host_) host_->FrameDestroyed(id);
+    childFrames_.push_back(id);
+    if (host_) host_->FrameCreated(id, frame.value("name", ""), frame.value("url", "") + frame.value("urlFragment", ""));
+    return;
+  }
+  DropFrames();
   mainFrame_ = frame.value("id", mainFrame_);
   crashed_ = false;
   source_ = frame.value("url", "") + frame.value("urlFragment", "");
@@ -924,7 +1000,8 @@ void Page::ServeRequest(const Json& params) {
     cdp_.Send("Fetch.continueRequest", {{"requestId", id}}, session_);
     return;
   }
-  const auto args = Make<ResourceRequestedArgs>(url, request.value("method", "GET"), context);
+  const auto args = Make<ResourceRequestedArgs>(url, request.value("method", "GET"),
+                                                request.value("headers", Json::object()), context);
   host_->WebResourceRequested(args.get(), [this, args, id, url] {
     ResponseData response;
     if (!host_ || !args->response() || !host_->ReadResponse(args->response(), response)) {
@@ -955,8 +1032,13 @@ void Page::OnBinding(const Json& params) {
     if (!webMessages_) return;
     if (!top) {
       // WebView2 gives an iframe's messages to its frame object, never to
-      // the web view.
-      Log({"engine-frame-message", message.value("src", ""), message.value("json", "")});
+      // the web view; a frame it has no object for (a nested one) is lost.
+      const std::string id = context != contexts_.end() ? context->second : "";
+      if (std::find(childFrames_.begin(), childFrames_.end(), id) == childFrames_.end()) {
+        Log({"engine-frame-message", message.value("src", ""), message.value("json", "")});
+        return;
+      }
+      if (host_) host_->FrameMessage(id, message.value("json", "null"));
       return;
     }
     const auto args = Make<MessageArgs>(message.value("src", ""), message.value("json", "null"),

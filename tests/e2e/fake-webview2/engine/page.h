@@ -50,6 +50,11 @@ class Host {
   virtual void WindowCloseRequested() = 0;
   virtual void ContainsFullScreenElementChanged() = 0;
   virtual void ProcessFailed(ICoreWebView2ProcessFailedEventArgs* args) = 0;
+  // An iframe of the top document (its protocol frame id): a new document in
+  // it, its document's message, its document gone.
+  virtual void FrameCreated(const std::string& id, const std::string& name, const std::string& url) = 0;
+  virtual void FrameMessage(const std::string& id, const std::string& json) = 0;
+  virtual void FrameDestroyed(const std::string& id) = 0;
 };
 
 // A line of the fake's transcript.
@@ -87,6 +92,8 @@ class Page {
   HRESULT ExecuteScript(const std::string& script, ComPtr<ICoreWebView2ExecuteScriptCompletedHandler> handler);
   HRESULT PostJson(const std::string& json);
   HRESULT PostString(const std::string& text);
+  // A message to the iframe of that protocol frame id, delivered in its document.
+  void PostToFrame(const std::string& frameId, const std::string& text, bool isString);
   HRESULT CapturePreview(COREWEBVIEW2_CAPTURE_PREVIEW_IMAGE_FORMAT format, IStream* stream,
                          ComPtr<ICoreWebView2CapturePreviewCompletedHandler> handler);
   void AddFilter(const std::string& uri, COREWEBVIEW2_WEB_RESOURCE_CONTEXT context);
@@ -119,6 +126,7 @@ class Page {
   void OnBinding(const Json& params);
   void OnFrame(const Json& params);
   void OnCrashed();
+  void DropFrames();
   void RefreshHistory();
   void CompleteNavigation(bool success, COREWEBVIEW2_WEB_ERROR_STATUS status);
   void SendNavigation(Json params, const std::string& method = "Page.navigate");
@@ -153,6 +161,7 @@ class Page {
   uint64_t navigationId_ = 0;
   bool navigating_ = false;
   std::map<int64_t, std::string> contexts_;  // default execution context -> frame
+  std::vector<std::string> childFrames_;     // iframes of the top document the host knows
   std::vector<Filter> filters_;
   int pendingScripts_ = 0;
   std::vector<std::pair<std::string, Json>> heldNavigations_;
