@@ -72,7 +72,7 @@ class WebApps : public EndToEnd {
                                     {"VTL_FAKE_PAGE_ANSWERS_CLOSE", std::nullopt}});
     const Process p = Start(exe, scenario.env);
     // A browser's first start under Wine may take its fake a second try.
-    const bool ended = WaitUntil([&] { return scenario.Ended(); }, Milliseconds{180000});
+    const bool ended = WaitUntil([&] { return scenario.Ended(); }, Milliseconds{90000});
     const auto t = scenario.Read();
     if (!ended && t.Of("engine-error").empty()) {
       std::string lines;
