@@ -12,6 +12,20 @@
 namespace vtl::win32 {
 namespace {
 
+// A web message's JSON text and the address of the document that sent it;
+// false when the message has no JSON text.
+bool ReadMessage(ICoreWebView2WebMessageReceivedEventArgs* args, std::string& json, std::string& source) {
+  LPWSTR text = nullptr;
+  if (FAILED(args->get_WebMessageAsJson(&text)) || !text) return false;
+  json = Narrow(text);
+  CoTaskMemFree(text);
+  if (LPWSTR uri = nullptr; SUCCEEDED(args->get_Source(&uri)) && uri) {
+    source = Narrow(uri);
+    CoTaskMemFree(uri);
+  }
+  return true;
+}
+
 constexpr wchar_t kClassName[] = L"VantrelMainForm";
 
 struct BorderBits {
@@ -137,29 +151,15 @@ void TMainForm::FormCreate() {
 
   TEdgeBrowser& edge = browser.EdgeBrowser();
   edge.OnWebMessageReceived = [this](TCustomEdgeBrowser&, TWebMessageReceivedEventArgs& args) {
-    LPWSTR json = nullptr;
-    if (FAILED(args.ArgsInterface()->get_WebMessageAsJson(&json)) || !json) return;
-    const std::string text = Narrow(json);
-    CoTaskMemFree(json);
-    std::string source;
-    if (LPWSTR uri = nullptr; SUCCEEDED(args.ArgsInterface()->get_Source(&uri)) && uri) {
-      source = Narrow(uri);
-      CoTaskMemFree(uri);
-    }
+    std::string text, source;
+    if (!ReadMessage(args.ArgsInterface(), text, source)) return;
     FBrowserExternalModule->EdgeBrowserWebMessageReceived(text, source);
   };
   // An iframe's requests are answered on its own frame object.
   edge.OnFrameWebMessageReceived = [this](TCustomEdgeBrowser&, ICoreWebView2Frame2* frame,
                                           TWebMessageReceivedEventArgs& args) {
-    LPWSTR json = nullptr;
-    if (FAILED(args.ArgsInterface()->get_WebMessageAsJson(&json)) || !json) return;
-    const std::string text = Narrow(json);
-    CoTaskMemFree(json);
-    std::string source;
-    if (LPWSTR uri = nullptr; SUCCEEDED(args.ArgsInterface()->get_Source(&uri)) && uri) {
-      source = Narrow(uri);
-      CoTaskMemFree(uri);
-    }
+    std::string text, source;
+    if (!ReadMessage(args.ArgsInterface(), text, source)) return;
     auto& port = framePorts_[frame];
     if (!port) port = std::make_shared<FramePort>(frame);
     FBrowserExternalModule->EdgeBrowserWebMessageReceived(text, port, source);
