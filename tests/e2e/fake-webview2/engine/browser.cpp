@@ -173,6 +173,7 @@ bool Browser::Launch(const std::wstring& profile, const std::vector<std::string>
   const auto program = BrowserProgram();
   if (!program) return error = "no browser", false;
   CreateFolders(profile);
+  profile_ = profile;
   const std::string unixProfile = UnixPath(profile);
   if (unixProfile.empty()) return error = "no Unix path for " + Narrow(profile), false;
   const std::wstring pidFile = profile + L"\\browser.pid";
@@ -244,6 +245,18 @@ bool Browser::StartOnce(const std::wstring& profile, const std::vector<std::stri
   log += browserLog;
   error = "the browser did not listen within 25 s (" + std::string(pid_ ? "started" : "no pid") +
           ")" + (log.empty() ? std::string() : ": " + log.substr(0, 400));
+  return false;
+}
+
+bool Browser::WaitForExit(unsigned long ms) const {
+  if (!pid_) return true;
+  const ULONGLONG deadline = GetTickCount64() + ms;
+  std::string log;
+  do {
+    if (ReadWholeFile(profile_ + L"\\browser.log", log) && log.find("browser exited with status") != std::string::npos)
+      return true;
+    Sleep(50);
+  } while (GetTickCount64() < deadline);
   return false;
 }
 

@@ -46,6 +46,9 @@ class Browser {
   int port() const { return port_; }
   const std::string& path() const { return path_; }  // of the browser's own WebSocket
   unsigned long pid() const { return pid_; }
+  // Waits until the browser has exited (its shell wrote the exit status to
+  // the log), at most `ms`; false when it is still running.
+  bool WaitForExit(unsigned long ms) const;
   // Ends the browser by its pid now (also done when this object goes).
   void End();
 
@@ -54,6 +57,7 @@ class Browser {
   void StartHeartbeat(const std::wstring& file);
   HANDLE beat_ = nullptr;  // the thread that touches the heartbeat file
   std::wstring beatFile_;
+  std::wstring profile_;
   std::atomic<bool> stop_{false};
   unsigned long pid_ = 0;
   int port_ = 0;

@@ -840,6 +840,15 @@ void Page::Close() {
     DestroyWindow(view_);
     view_ = nullptr;
   }
+  // The browser is asked to close, as WebView2 closes its browser process
+  // when the last web view of the environment is gone: it writes what the
+  // profile still holds in memory (localStorage is kept for seconds before
+  // it is written), and a later program of the same data folder finds the
+  // profile free. Only a browser that does not end in time is killed.
+  if (cdp_.Connected()) {
+    cdp_.Send("Browser.close");
+    if (!browser_.WaitForExit(5000)) Log({"engine-close-timeout"});
+  }
   browser_.End();
   cdp_.Close();
   host_ = nullptr;
