@@ -1104,12 +1104,27 @@ std::pair<std::string, std::string> SplitWord(const std::string& text) {
   return {text.substr(0, space), text.substr(space + 1)};
 }
 
+// `await-file PATH`: the scenario goes on once PATH exists, which a test
+// creates when it has done its part outside the program; after a minute it
+// goes on anyway, with a scenario-error line.
+void AwaitFile(const std::wstring& path, ULONGLONG deadline, const std::string& line) {
+  if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return Later(ContinueScenario);
+  if (GetTickCount64() >= deadline) {
+    Log({"scenario-error", line, "no such file within 60 s"});
+    return Later(ContinueScenario);
+  }
+  AfterTimer(kWaitTimer, 50, [=] { AwaitFile(path, deadline, line); });
+}
+
 void RunStep(const std::string& line) {
   const auto [command, rest] = SplitWord(line);
   WebView* webView = currentWebView;
   if (command == "wait") {
     scenario.waiting = true;
     AfterTimer(kWaitTimer, static_cast<UINT>(std::stoul(rest.empty() ? "0" : rest)), ContinueScenario);
+  } else if (command == "await-file") {
+    scenario.waiting = true;
+    AwaitFile(Widen(rest), GetTickCount64() + 60000, line);
   } else if (command == "await-execute") {
     Await("execute", rest);
   } else if (command == "await-navigate") {
