@@ -529,6 +529,7 @@ Environment EndToEnd::FakeEnvironment(Environment more) const {
                   {"VTL_FAKE_ENVIRONMENT_RESULT", std::nullopt},
                   // No browser unless the test asks for one.
                   {"VTL_FAKE_BROWSER", std::nullopt},
+                  {"VTL_FAKE_BROWSER_DISK", std::nullopt},
                   {"VTL_FAKE_BROWSER_PIDS", std::nullopt},
                   // A page that keeps the bridge's default close answer, so
                   // that closing the main window ends the program.

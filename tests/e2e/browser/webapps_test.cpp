@@ -8,6 +8,7 @@
 
 #include <fstream>
 #include <map>
+#include <set>
 
 #include "e2e_fixture.h"
 #include "packer.h"
@@ -67,6 +68,7 @@ class WebApps : public EndToEnd {
   Transcript RunOnce(const fs::path& exe, const std::string& label, const std::vector<std::string>& commands) {
     const auto scenario = Scenario(label, commands,
                                    {{"VTL_FAKE_BROWSER", kBrowser},
+                                    {"VTL_FAKE_BROWSER_DISK", VTL_E2E_PACKAGE_DISK},
                                     {"VTL_FAKE_BROWSER_PIDS", Utf8(dir_ / "browsers.pids")},
                                     // The real page answers the close query itself.
                                     {"VTL_FAKE_PAGE_ANSWERS_CLOSE", std::nullopt}});
@@ -112,10 +114,8 @@ std::string Timeouts(const Transcript& t) {
 // What a page loads from its package, and what a file: page cannot have,
 // in a real engine; then the same program again, closed by its window's
 // close box in between as a user closes it, which finds what the page stored
-// before. Workers are the one kind this tier cannot serve: Chromium reads a
-// dedicated worker's file: scripts itself, past every request interception
-// of its protocol, where WebView2 raises WebResourceRequested for them
-// (tests/e2e/README.md, "What a page loads in the real engine").
+// before. A dedicated worker's scripts are files the browser opens itself;
+// they reach the runtime through the fake's file system (served-disk lines).
 TEST_F(WebApps, PackageFilesLoadAsFromAWebServer) {
   std::string id;
   const fs::path exe = Pack("files", id);
@@ -147,6 +147,8 @@ TEST_F(WebApps, PackageFilesLoadAsFromAWebServer) {
       {"import()", "lazy chunk"},
       {"import mjs", "42 file:///mod.mjs"},
       {"mjs type", "text/javascript" + charset},
+      {"worker", "classic hi"},
+      {"module worker", "module hi 42"},
       {"wasm streaming", "5"},
       {"wasm instantiate", "9"},
       {"wasm type", "application/wasm"},
@@ -160,6 +162,9 @@ TEST_F(WebApps, PackageFilesLoadAsFromAWebServer) {
       {"source map", "3 true | application/json" + charset},
       {"manifest", "Package files | application/manifest+json" + charset},
       {"audio", "1.00"},
+      {"audio seek", "0.50"},
+      {"video", "64x48 2.00"},
+      {"video seek", "1.50"},
       {"localStorage", "fresh"},
       {"indexedDB", "fresh"},
       // What file: pages cannot have fails where the page sees it.
@@ -173,6 +178,13 @@ TEST_F(WebApps, PackageFilesLoadAsFromAWebServer) {
     ASSERT_TRUE(checks.contains(name)) << name;
     EXPECT_EQ(checks[name].get<std::string>(), want) << name;
   }
+  // The workers' scripts, which the browser opens itself, came from the
+  // runtime's answers like every other file.
+  std::set<std::string> readByTheBrowser;
+  for (const auto& line : first.Of("served-disk"))
+    if (line.at(2) == "200") readByTheBrowser.insert(line.at(1));
+  for (const char* url : {"file:///worker.js", "file:///worker-helper.js", "file:///module-worker.mjs", "file:///mod.mjs"})
+    EXPECT_TRUE(readByTheBrowser.contains(url)) << url << " was not served to the browser's own read";
 
   // Stored data lives in the browser profile under the data folder, and a
   // second start of the program finds it.

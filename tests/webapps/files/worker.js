@@ -1,1 +1,2 @@
-onmessage = (e) => postMessage("classic " + e.data);
+importScripts("worker-helper.js");
+onmessage = (e) => postMessage(greeting + " " + e.data);

@@ -169,7 +169,8 @@ std::optional<std::pair<int, std::string>> Browser::ListeningPort(const std::wst
   return std::make_pair(std::stoi(port), path);
 }
 
-bool Browser::Launch(const std::wstring& profile, const std::vector<std::string>& extraArguments, std::string& error) {
+bool Browser::Launch(const std::wstring& profile, const std::vector<std::string>& launcher,
+                     const std::vector<std::string>& extraArguments, std::string& error) {
   const auto program = BrowserProgram();
   if (!program) return error = "no browser", false;
   CreateFolders(profile);
@@ -182,8 +183,9 @@ bool Browser::Launch(const std::wstring& profile, const std::vector<std::string>
                                         "vtl-fake-browser",
                                         UnixPath(pidFile),
                                         UnixPath(profile + L"\\browser.log"),
-                                        UnixPath(profile + L"\\browser.beat"),
-                                        *program,
+                                        UnixPath(profile + L"\\browser.beat")};
+  arguments.insert(arguments.end(), launcher.begin(), launcher.end());
+  arguments.insert(arguments.end(), {*program,
                                         "--remote-debugging-port=0",
                                         "--user-data-dir=" + unixProfile,
                                         "--no-first-run",
@@ -191,7 +193,7 @@ bool Browser::Launch(const std::wstring& profile, const std::vector<std::string>
                                         "--no-sandbox",
                                         "--allow-file-access-from-files",
                                         "--mute-audio",
-                                        "--hide-scrollbars"};
+                                        "--hide-scrollbars"});
   arguments.insert(arguments.end(), extraArguments.begin(), extraArguments.end());
   arguments.push_back("about:blank");
 
@@ -246,6 +248,15 @@ bool Browser::StartOnce(const std::wstring& profile, const std::vector<std::stri
   error = "the browser did not listen within 25 s (" + std::string(pid_ ? "started" : "no pid") +
           ")" + (log.empty() ? std::string() : ": " + log.substr(0, 400));
   return false;
+}
+
+std::string Browser::LogNote(const std::string& prefix) const {
+  std::string log;
+  if (!ReadWholeFile(profile_ + L"\\browser.log", log)) return {};
+  std::istringstream lines(log);
+  for (std::string line; std::getline(lines, line);)
+    if (line.starts_with(prefix)) return line.substr(prefix.size());
+  return {};
 }
 
 bool Browser::WaitForExit(unsigned long ms) const {

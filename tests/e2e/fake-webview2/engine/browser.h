@@ -38,14 +38,19 @@ class Browser {
   Browser& operator=(const Browser&) = delete;
 
   // Starts the browser with its profile in `profile` (a Windows folder,
-  // created when missing) and waits until it listens. Blocking. False with
-  // a reason in `error`.
-  bool Launch(const std::wstring& profile, const std::vector<std::string>& extraArguments, std::string& error);
+  // created when missing) and waits until it listens; `launcher`, when not
+  // empty, is a Unix command that runs the browser's command line after it.
+  // Blocking. False with a reason in `error`.
+  bool Launch(const std::wstring& profile, const std::vector<std::string>& launcher,
+              const std::vector<std::string>& extraArguments, std::string& error);
   // The port and path a browser of that profile wrote, if any.
   static std::optional<std::pair<int, std::string>> ListeningPort(const std::wstring& profile);
   int port() const { return port_; }
   const std::string& path() const { return path_; }  // of the browser's own WebSocket
   unsigned long pid() const { return pid_; }
+  // The rest of the first line of the browser's log that starts with
+  // `prefix`; empty when there is none.
+  std::string LogNote(const std::string& prefix) const;
   // Waits until the browser has exited (its shell wrote the exit status to
   // the log), at most `ms`; false when it is still running.
   bool WaitForExit(unsigned long ms) const;

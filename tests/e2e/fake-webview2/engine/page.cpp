@@ -527,9 +527,21 @@ void Page::Create(HWND parent, Ready ready) {
 
   std::unique_ptr<Page> page(new Page());
   page->parent_ = parent;
+  // The browser's own file reads go to the runtime too, through the file
+  // system that VTL_FAKE_BROWSER_DISK (package_disk.py) mounts for it.
+  std::vector<std::string> launcher;
+  if (const auto disk = EnvironmentValue("VTL_FAKE_BROWSER_DISK"); disk && !disk->empty()) {
+    Page* raw = page.get();
+    if (raw->disk_.Start([raw](const std::string& path, DiskServer::Reply reply) {
+          raw->ServeDiskRead(path, std::move(reply));
+        }))
+      launcher = {"/usr/bin/python3", *disk, "launch", std::to_string(raw->disk_.port()), "--"};
+    else
+      Log({"engine-disk", "unavailable", "no local socket"});
+  }
   HWND runner = MakeRunner();
   auto shared = std::make_shared<std::unique_ptr<Page>>(std::move(page));
-  std::thread([runner, shared, folder, extra, ready = std::move(ready)]() mutable {
+  std::thread([runner, shared, folder, extra, launcher, ready = std::move(ready)]() mutable {
     Page& p = **shared;
     std::string error;
     // A second program of the same data folder finds the profile's browser
@@ -543,10 +555,13 @@ void Page::Create(HWND parent, Ready ready) {
         profile = folder + L"\\Browser-" + std::to_wstring(GetCurrentProcessId());
     }
     const bool ok =
-        p.browser_.Launch(profile, extra, error) && p.cdp_.Connect(p.browser_.port(), p.browser_.path(), error);
+        p.browser_.Launch(profile, launcher, extra, error) && p.cdp_.Connect(p.browser_.port(), p.browser_.path(), error);
     if (!ok) {
       Log({"engine-launch-failed", Narrow(profile), error});
       p.browser_.End();
+    } else if (!launcher.empty()) {
+      // "mounted", or "unavailable: why" (the browser then reads the real disk).
+      Log({"engine-disk", p.browser_.LogNote("package disk: ")});
     }
     auto task = new std::function<void()>([shared, ok, error, ready = std::move(ready)]() mutable {
       if (!ok) {
@@ -845,6 +860,7 @@ void Page::Close() {
   // profile still holds in memory (localStorage is kept for seconds before
   // it is written), and a later program of the same data folder finds the
   // profile free. Only a browser that does not end in time is killed.
+  disk_.Stop();
   if (cdp_.Connected()) {
     cdp_.Send("Browser.close");
     if (!browser_.WaitForExit(5000)) Log({"engine-close-timeout"});
@@ -1027,6 +1043,38 @@ void Page::ServeRequest(const Json& params) {
     cdp_.Send("Fetch.fulfillRequest", fulfil, session_, [this, id](const Json& r, bool failed) {
       if (failed) Log({"engine-error", "fulfillRequest", r.dump()});
     });
+  });
+}
+
+// WebView2 raises WebResourceRequested for a dedicated worker's scripts as
+// for the document's; here they arrive as paths the browser opens.
+void Page::ServeDiskRead(const std::string& path, DiskServer::Reply reply) {
+  // The address Chromium gives such a file: its path, percent-encoded.
+  std::string url = "file://";
+  for (const unsigned char c : path) {
+    if (c <= 0x20 || c >= 0x7F || c == '%' || c == '#' || c == '?' || c == '"' || c == '<' || c == '>') {
+      static const char hex[] = "0123456789ABCDEF";
+      url += '%';
+      url += hex[c >> 4];
+      url += hex[c & 15];
+    } else {
+      url += static_cast<char>(c);
+    }
+  }
+  constexpr auto context = COREWEBVIEW2_WEB_RESOURCE_CONTEXT_SCRIPT;
+  if (!host_ || !Covered(url, context)) {
+    Log({"continued-disk", url});
+    return reply(0, {});
+  }
+  const auto args = Make<ResourceRequestedArgs>(url, "GET", Json::object(), context);
+  host_->WebResourceRequested(args.get(), [this, args, url, reply = std::move(reply)] {
+    ResponseData response;
+    if (!host_ || !args->response() || !host_->ReadResponse(args->response(), response)) {
+      Log({"continued-disk", url});
+      return reply(0, {});
+    }
+    Log({"served-disk", url, std::to_string(response.status), std::to_string(response.body.size())});
+    reply(response.status, std::move(response.body));
   });
 }
 

@@ -20,6 +20,7 @@
 
 #include "engine/browser.h"
 #include "engine/cdp.h"
+#include "engine/disk_server.h"
 #include "win32/com_ptr.h"
 
 namespace fake::engine {
@@ -123,6 +124,8 @@ class Page {
   void OnEvent(const std::string& method, const Json& params, const std::string& session);
   void OnRequestPaused(const Json& params);
   void ServeRequest(const Json& params);
+  // A file the browser opens itself (see disk_server.h).
+  void ServeDiskRead(const std::string& path, DiskServer::Reply reply);
   void OnBinding(const Json& params);
   void OnFrame(const Json& params);
   void OnCrashed();
@@ -144,6 +147,7 @@ class Page {
   Host* host_ = nullptr;
   Browser browser_;
   Cdp cdp_;
+  DiskServer disk_;
   std::string target_, session_, mainFrame_;
   HWND parent_ = nullptr, view_ = nullptr;
   HBITMAP frame_ = nullptr;
