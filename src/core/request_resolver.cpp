@@ -79,10 +79,17 @@ void MakeUnsatisfiable(WebResponse& response, uint64_t size) {
   response.body.clear();
 }
 
+// The range to answer: at most kLargestPart bytes from its start.
+RangeRequest AnsweredRange(std::string_view header, uint64_t size) {
+  RangeRequest range = ParseRange(header, size);
+  if (range.kind == RangeRequest::Kind::Part) range.count = std::min(range.count, kLargestPart);
+  return range;
+}
+
 // Cuts a whole body down to what the range asks for.
 void ApplyRange(WebResponse& response, std::string_view header) {
   const uint64_t size = response.body.size();
-  const RangeRequest range = ParseRange(header, size);
+  const RangeRequest range = AnsweredRange(header, size);
   if (range.kind == RangeRequest::Kind::Unsatisfiable) return MakeUnsatisfiable(response, size);
   if (range.kind != RangeRequest::Kind::Part) return;
   response.body.erase(0, static_cast<size_t>(range.first));
@@ -182,7 +189,7 @@ std::optional<WebResponse> ServeRequest(std::string_view uri, const RuntimeZip* 
     if (const int64_t index = zip->FindEntry(resolved->entryName); index >= 0) {
       std::string error;
       const uint64_t size = zip->Entry(static_cast<size_t>(index)).size;
-      const RangeRequest range = ParseRange(rangeHeader, size);
+      const RangeRequest range = AnsweredRange(rangeHeader, size);
       bool ok = false;
       if (range.kind == RangeRequest::Kind::Whole) {
         ok = zip->ExtractEntry(index, response.body, &error);

@@ -75,6 +75,9 @@ struct RangeRequest {
 };
 RangeRequest ParseRange(std::string_view header, uint64_t size);
 
+// The most bytes one 206 answer carries.
+inline constexpr uint64_t kLargestPart = 16ull << 20;
+
 // Answers a file:/// request from the archive, then the executable's folder,
 // then the absolute path. A package path (no drive, no server) found nowhere
 // is answered with status 404. Nothing when the address is not ours, or when
@@ -86,7 +89,10 @@ RangeRequest ParseRange(std::string_view header, uint64_t size);
 // `range` is the request's Range header, empty when it has none. A single
 // satisfiable range is answered with 206, Content-Range and Accept-Ranges
 // and only its bytes (an archive entry is decoded no further than the
-// range); a range that starts past the end with 416. A request with several
+// range), at most kLargestPart of them: a media element opens a video with
+// "bytes=0-" and asks for the rest as it plays, so a large file is never
+// built whole in memory; Content-Range says what was sent. A range that
+// starts past the end is answered with 416. A request with several
 // ranges gets the whole body with 200, which HTTP allows (a server may
 // ignore Range), and which no media element asks for.
 std::optional<WebResponse> ServeRequest(std::string_view uri, const RuntimeZip* zip, std::string_view appDirName,

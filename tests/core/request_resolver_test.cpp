@@ -239,6 +239,42 @@ TEST_F(Serve, RangesOfEntriesAndFilesAre206Or416) {
   }
 }
 
+// A media element opens a video with "bytes=0-": a large file is answered
+// with its first kLargestPart bytes, and Content-Range says so, instead of
+// being built whole in memory; the element asks for the rest as it plays.
+TEST_F(Serve, LargeRangesAreAnsweredInParts) {
+  const size_t total = kLargestPart + kLargestPart / 2;
+  std::string video(total, '\0');
+  for (size_t i = 0; i < total; ++i) video[i] = static_cast<char>((i * 131) >> 7);
+  bytes_ = test::MakeZip({{"app/stored.webm", video, false}, {"app/packed.webm", video, true}}, kPackagePassword);
+  zip_.Open(bytes_);
+  files_.files["C:\\Apps\\Demo\\disk.webm"] = video;
+  const std::string size = std::to_string(total), last = std::to_string(kLargestPart - 1);
+  struct Case {
+    const char* range;
+    uint64_t first, count;
+  };
+  const Case cases[] = {
+      {"bytes=0-", 0, kLargestPart},
+      {"bytes=1000-", 1000, kLargestPart},
+      {"bytes=0-99", 0, 100},
+      {"bytes=-100", total - 100, 100},
+      {"bytes=20000000-", 20000000, total - 20000000},  // what is left is less than the limit
+  };
+  for (const char* uri : {"file:///stored.webm", "file:///packed.webm", "file:///disk.webm"}) {
+    for (const auto& c : cases) {
+      const auto r = ServeRequest(uri, &zip_, "app", kExeDir, MimeTypeTable::BuiltIn(), files_, nullptr, c.range);
+      ASSERT_TRUE(r) << uri;
+      EXPECT_EQ(r->status, 206) << uri << " " << c.range;
+      EXPECT_NE(r->headers.find("Content-Range: bytes " + std::to_string(c.first) + "-" +
+                                std::to_string(c.first + c.count - 1) + "/" + size),
+                std::string::npos)
+          << uri << " " << c.range << ": " << r->headers;
+      EXPECT_TRUE(r->body == video.substr(c.first, c.count)) << uri << " " << c.range;
+    }
+  }
+}
+
 // A package file that cannot be read while the program runs (a removed
 // stick, a lost share, a locked region): the request is an error, never a
 // crash or a 200.

@@ -318,8 +318,8 @@ TEST_F(WebApps, PrebuiltPresentationNavigates) {
   EXPECT_EQ(seen[3].dump(), R"([2,0,"Vertical Slides"])");
 }
 
-// SQLite compiled to WebAssembly, its module fetched from the package and
-// run in the page.
+// SQLite compiled to WebAssembly, in a worker started from the package,
+// which fetches its module from the package too.
 TEST_F(WebApps, WebAssemblyAppAnswersAQuery) {
   std::string id;
   const fs::path exe = Pack("sqlite", id);
