@@ -72,7 +72,8 @@ void RealEngine::TearDown() {
   bool any = false;
   for (std::string pid; std::getline(pids, pid);) {
     if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos) continue;
-    any = StartUnixProgram("/bin/kill", {"-KILL", "--", "-" + pid}) || any;
+    // Most have ended with their program already: quietly.
+    any = StartUnixProgram("/bin/sh", {"-c", "kill -KILL -- -" + pid + " 2>/dev/null"}) || any;
   }
   if (any) Sleep(500);
   EndToEnd::TearDown();
