@@ -180,6 +180,9 @@ TEST_F(WebApps, PackageFilesLoadAsFromAWebServer) {
   }
   // The workers' scripts, which the browser opens itself, came from the
   // runtime's answers like every other file.
+  const auto disk = first.Of("engine-disk");
+  ASSERT_FALSE(disk.empty());
+  EXPECT_EQ(disk[0].at(1), "mounted") << "the browser could not read through the runtime (DESIGN.md, \"Browser mode\")";
   std::set<std::string> readByTheBrowser;
   for (const auto& line : first.Of("served-disk"))
     if (line.at(2) == "200") readByTheBrowser.insert(line.at(1));
