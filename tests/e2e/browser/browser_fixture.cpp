@@ -81,7 +81,6 @@ void RealEngine::TearDown() {
 
 Environment RealEngine::BrowserEnvironment(Environment more) const {
   Environment env{{"VTL_FAKE_BROWSER", BrowserProgram()},
-                  {"VTL_FAKE_BROWSER_DISK", VTL_E2E_PACKAGE_DISK},
                   {"VTL_FAKE_BROWSER_PIDS", PidsPath()},
                   // The real page answers the close query itself.
                   {"VTL_FAKE_PAGE_ANSWERS_CLOSE", std::nullopt}};

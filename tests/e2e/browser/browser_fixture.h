@@ -28,6 +28,12 @@ class RealEngine : public EndToEnd {
   std::string PidsPath() const { return Utf8(dir_ / "browsers.pids"); }
   // The fake's environment in browser mode, with `more`.
   Environment BrowserEnvironment(Environment more = {}) const;
+  // The environment entry that lets the browser read a worker's scripts
+  // from the package (DESIGN.md, "Browser mode"); only the tests of workers
+  // ask for it.
+  static std::pair<std::string, std::optional<std::string>> PackageDisk() {
+    return {"VTL_FAKE_BROWSER_DISK", VTL_E2E_PACKAGE_DISK};
+  }
 
   // A project folder under the test's folder: vtl.ini from `settings` and
   // the files (path relative to the project, with "/"; bytes).

@@ -79,7 +79,7 @@ TEST_F(PackageLoads, EveryKindOfResource) {
                {"app/font.ttf", font},
                {"app/tone.wav", Wav()}}),
       "loads.exe");
-  const auto run = StartWithScenario(exe, "loads", {kWaitForPage, "eval window.__loads"});
+  const auto run = StartWithScenario(exe, "loads", {kWaitForPage, "eval window.__loads"}, {PackageDisk()});
   ASSERT_TRUE(run.WaitForEnd());
   ASSERT_EQ(run.Evals().size(), 1u);
   // Each kind as the engine answers it; tests/e2e/README.md has the table.

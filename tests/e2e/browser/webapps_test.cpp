@@ -57,18 +57,22 @@ class WebApps : public EndToEnd {
 
   // Runs `commands` in the real engine and returns the transcript once the
   // scenario ended.
-  Transcript RunInEngine(const fs::path& exe, const std::string& label, const std::vector<std::string>& commands) {
-    Transcript t = RunOnce(exe, label, commands);
+  Transcript RunInEngine(const fs::path& exe, const std::string& label, const std::vector<std::string>& commands,
+                         bool workers = false) {
+    Transcript t = RunOnce(exe, label, commands, workers);
     // The fake's browser may fail to come up in a busy Wine session; that is
     // the engine tier's fault, not the app's, so it gets one more start.
-    if (t.Of("scenario-end").empty() && !t.Of("engine-error").empty()) t = RunOnce(exe, label + "-again", commands);
+    if (t.Of("scenario-end").empty() && !t.Of("engine-error").empty()) t = RunOnce(exe, label + "-again", commands, workers);
     return t;
   }
 
-  Transcript RunOnce(const fs::path& exe, const std::string& label, const std::vector<std::string>& commands) {
+  Transcript RunOnce(const fs::path& exe, const std::string& label, const std::vector<std::string>& commands,
+                     bool workers) {
     const auto scenario = Scenario(label, commands,
                                    {{"VTL_FAKE_BROWSER", kBrowser},
-                                    {"VTL_FAKE_BROWSER_DISK", VTL_E2E_PACKAGE_DISK},
+                                    // Only the tests of workers read through the package disk.
+                                    {"VTL_FAKE_BROWSER_DISK", workers ? std::optional<std::string>(VTL_E2E_PACKAGE_DISK)
+                                                                      : std::nullopt},
                                     {"VTL_FAKE_BROWSER_PIDS", Utf8(dir_ / "browsers.pids")},
                                     // The real page answers the close query itself.
                                     {"VTL_FAKE_PAGE_ANSWERS_CLOSE", std::nullopt}});
@@ -128,7 +132,7 @@ TEST_F(WebApps, PackageFilesLoadAsFromAWebServer) {
     auto closing = commands;
     closing.push_back("close");
     return closing;
-  }());
+  }(), true);
   const auto evals = Evals(first);
   ASSERT_EQ(evals.size(), 1u) << Timeouts(first);
   const auto checks = nlohmann::json::parse(evals[0]);
@@ -197,7 +201,7 @@ TEST_F(WebApps, PackageFilesLoadAsFromAWebServer) {
     if (entry.is_directory() && (name == "Local Storage" || name == "IndexedDB")) storedThere = true;
   }
   EXPECT_TRUE(storedThere) << "no Local Storage or IndexedDB folder under " << Utf8(DataDirOf(id) / "Win64");
-  const auto second = RunInEngine(exe, "second", {commands[0], commands[1]});
+  const auto second = RunInEngine(exe, "second", {commands[0], commands[1]}, true);
   const auto again = Evals(second);
   ASSERT_EQ(again.size(), 1u) << Timeouts(second);
   const auto restored = nlohmann::json::parse(again[0]);
@@ -331,7 +335,8 @@ TEST_F(WebApps, WebAssemblyAppAnswersAQuery) {
                               "eval [document.getElementById(\"status\").dataset.state, "
                               "document.getElementById(\"status\").textContent, "
                               "document.getElementById(\"result\").innerText]",
-                              "wait 500", "screenshot " + Shot("sqlite")});
+                              "wait 500", "screenshot " + Shot("sqlite")},
+                             true);
   const auto evals = Evals(t);
   ASSERT_EQ(evals.size(), 1u) << Timeouts(t);
   const auto result = nlohmann::json::parse(evals[0]);

@@ -30,6 +30,7 @@ struct DiskServer::Shared {
   Serve serve;
   HWND window = nullptr;
   std::atomic<bool> stopped{false};
+  std::atomic<bool> open{false};
   std::mutex lock;
   std::vector<SOCKET> connections;
 };
@@ -142,7 +143,9 @@ void DiskServer::AcceptLoop() {
         request->path = pending.substr(0, newline);
         pending.erase(0, newline + 1);
         request->done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        const bool posted = !shared->stopped &&
+        // Before the first navigation no file can be the package's: the
+        // browser's own start-up probes are answered at once.
+        const bool posted = !shared->stopped && shared->open &&
                             PostMessageW(shared->window, kServe, 0,
                                          reinterpret_cast<LPARAM>(new std::shared_ptr<Request>(request)));
         if (posted) WaitForSingleObject(request->done, kAnswerTimeoutMs);
@@ -162,6 +165,10 @@ void DiskServer::AcceptLoop() {
       }
     }).detach();
   }
+}
+
+void DiskServer::Open() {
+  if (shared_) shared_->open = true;
 }
 
 void DiskServer::Stop() {

@@ -35,6 +35,9 @@ class DiskServer {
   // this thread, through its message loop. False when no socket can be had.
   bool Start(Serve serve);
   int port() const { return port_; }
+  // From now on paths are served; before, every one is unanswered at once
+  // (the browser's own start-up looks at a few paths of the root).
+  void Open();
   // Closes the socket and every connection; a request in flight is answered
   // as unanswered. Paths that arrive later are never served.
   void Stop();

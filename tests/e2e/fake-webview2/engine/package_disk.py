@@ -116,9 +116,11 @@ class PackageDisk(Operations):
         status, body = self.ask(path)
         if status == 200:
             return dict(base, st_mode=stat.S_IFREG | 0o444, st_size=len(body))
-        # The package has no directories of its own: a name with an
-        # extension is a missing file, any other may be a folder on the way.
-        if "." in path.rsplit("/", 1)[-1]:
+        # The package has no directories of its own: a name the runtime
+        # answered 404 that has no extension may be a folder on the way; a
+        # name with one is a missing file, and so is any name not answered
+        # at all (before the first page, or outside the package).
+        if status != 404 or "." in path.rsplit("/", 1)[-1]:
             raise FuseOSError(errno.ENOENT)
         return directory
 
@@ -175,17 +177,21 @@ def launch(port, browser):
         if libc.unshare(0x00020000) != 0:  # CLONE_NEWNS
             raise OSError(ctypes.get_errno(), "unshare: " + os.strerror(ctypes.get_errno()))
         subprocess.run(["mount", "--make-rprivate", "/"], check=True, stderr=subprocess.DEVNULL)
-        root = tempfile.mkdtemp(prefix="vtl-disk-")
-        if os.fork() == 0:
-            # The file system, until the browser's group is ended.
-            try:
-                FUSE(PackageDisk(port, names), root, foreground=True, nothreads=False, ro=True,
-                     default_permissions=False)
-            finally:
+        # One folder serves every launch: each mounts in its own namespace.
+        root = os.path.join(tempfile.gettempdir(), "vtl-package-disk")
+        os.makedirs(root, exist_ok=True)
+        # The file system runs in a grandchild, until the browser's group is
+        # ended: no child of the browser's own, which watches its children.
+        child = os.fork()
+        if child == 0:
+            if os.fork() == 0:
                 try:
-                    os.rmdir(root)
+                    FUSE(PackageDisk(port, names), root, foreground=True, nothreads=False, ro=True,
+                         default_permissions=False)
                 finally:
                     os._exit(0)
+            os._exit(0)
+        os.waitpid(child, 0)
         deadline = time.monotonic() + 10
         while not os.path.ismount(root):
             if time.monotonic() > deadline:

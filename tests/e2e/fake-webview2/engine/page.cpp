@@ -667,6 +667,7 @@ void Page::FlushNavigations() {
 }
 
 HRESULT Page::Navigate(const std::string& uri) {
+  disk_.Open();
   SendNavigation({{"url", uri}});
   return S_OK;
 }
