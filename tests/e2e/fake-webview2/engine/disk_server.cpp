@@ -39,7 +39,6 @@ namespace {
 
 struct Request {
   std::string path;
-  std::shared_ptr<void> shared;  // DiskServer::Shared, kept alive for the task
   HANDLE done = nullptr;
   int status = 0;
   std::string body;
@@ -47,15 +46,24 @@ struct Request {
 
 }  // namespace
 
+// The window's user data is the server's shared state, cleared by Stop() on
+// this same thread before the window goes: a path is served only while the
+// server is up.
 static LRESULT CALLBACK ServerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == kServe) {
-    auto request = std::unique_ptr<std::shared_ptr<Request>>(reinterpret_cast<std::shared_ptr<Request>*>(lParam));
-    auto* task = reinterpret_cast<std::function<void(std::shared_ptr<Request>)>*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (task && *task) (*task)(*request);
-    else SetEvent((*request)->done);
+  if (message != kServe) return DefWindowProcW(window, message, wParam, lParam);
+  const std::unique_ptr<std::shared_ptr<Request>> held(reinterpret_cast<std::shared_ptr<Request>*>(lParam));
+  std::shared_ptr<Request> request = *held;
+  auto* shared = reinterpret_cast<DiskServer::Shared*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  if (!shared || shared->stopped) {
+    SetEvent(request->done);
     return 0;
   }
-  return DefWindowProcW(window, message, wParam, lParam);
+  shared->serve(request->path, [request](int status, std::string body) {
+    request->status = status;
+    request->body = std::move(body);
+    SetEvent(request->done);
+  });
+  return 0;
 }
 
 DiskServer::~DiskServer() { Stop(); }
@@ -87,21 +95,7 @@ bool DiskServer::Start(Serve serve) {
     shared_.reset();
     return false;
   }
-  // The task the window runs for each path: on this thread, while the server is up.
-  auto* task = new std::function<void(std::shared_ptr<Request>)>([weak = std::weak_ptr<Shared>(shared_)](
-                                                                      std::shared_ptr<Request> request) {
-    const auto shared = weak.lock();
-    if (!shared || shared->stopped || !shared->serve) {
-      SetEvent(request->done);
-      return;
-    }
-    shared->serve(request->path, [request](int status, std::string body) {
-      request->status = status;
-      request->body = std::move(body);
-      SetEvent(request->done);
-    });
-  });
-  SetWindowLongPtrW(shared_->window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(task));
+  SetWindowLongPtrW(shared_->window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(shared_.get()));
   listener_ = s;
   port_ = ntohs(address.sin_port);
   acceptor_ = CreateThread(
@@ -187,8 +181,6 @@ void DiskServer::Stop() {
     acceptor_ = nullptr;
   }
   if (shared_->window) {
-    delete reinterpret_cast<std::function<void(std::shared_ptr<Request>)>*>(
-        GetWindowLongPtrW(shared_->window, GWLP_USERDATA));
     SetWindowLongPtrW(shared_->window, GWLP_USERDATA, 0);
     DestroyWindow(shared_->window);
   }

@@ -42,8 +42,10 @@ class DiskServer {
   // as unanswered. Paths that arrive later are never served.
   void Stop();
 
- private:
+ // What the UI thread and the socket threads share (disk_server.cpp).
   struct Shared;
+
+ private:
   void AcceptLoop();
   void Connection(uintptr_t socket);
 

@@ -10,16 +10,16 @@ WebResourceRequested for file://PATH and hands back the runtime's answer.
 
 The top-level names of the real root that a browser needs (/usr, /proc,
 /tmp, ...) are directories or symbolic links here, as on the real root; the
-launching shell binds the real ones over the directories. Any other name is
-the package's: a path the runtime answers 200 is a read-only file of that
-body. Any other answer, or none, makes a name with an extension a missing
-file, and any other name a directory that cannot be listed, so that deeper
-paths can still be looked up.
+launcher binds the real ones over the directories. Any other name is the
+package's: a path the runtime answers 200 is a read-only file of that body;
+one it answers 404 is a directory that cannot be listed when its name has no
+extension (so that deeper paths can still be looked up), else a missing
+file, as is any path it leaves unanswered.
 
     package_disk.py launch PORT -- BROWSER [ARGUMENTS...]
 
 runs BROWSER in a mount namespace of its own, chrooted into the file system,
-which a child process serves; where that cannot be (no FUSE, no right to
+which a process of its own serves; where that cannot be (no FUSE, no right to
 mount), it runs BROWSER as it is. Either way it says which on standard error
 ("package disk: mounted" or "package disk: unavailable: WHY").
 

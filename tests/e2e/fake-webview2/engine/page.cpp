@@ -1016,35 +1016,48 @@ void Page::OnRequestPaused(const Json& params) {
   ServeRequest(params);
 }
 
+// Raises WebResourceRequested for one request the filters cover, and hands
+// `done` the host's response, or nothing when it left the request alone
+// (the request then continues, with a `continued` line of `kind`).
+void Page::RaiseResourceRequest(const std::string& url, const std::string& method, const Json& headers,
+                                COREWEBVIEW2_WEB_RESOURCE_CONTEXT context, const char* continued,
+                                std::function<void(std::optional<ResponseData>)> done) {
+  if (!host_ || !Covered(url, context)) {
+    Log({continued, url});
+    return done(std::nullopt);
+  }
+  const auto args = Make<ResourceRequestedArgs>(url, method, headers, context);
+  host_->WebResourceRequested(args.get(), [this, args, url, continued, done = std::move(done)] {
+    ResponseData response;
+    if (!host_ || !args->response() || !host_->ReadResponse(args->response(), response)) {
+      Log({continued, url});
+      return done(std::nullopt);
+    }
+    done(std::move(response));
+  });
+}
+
 void Page::ServeRequest(const Json& params) {
   const std::string id = params.value("requestId", "");
   const Json& request = params["request"];
   const std::string url = request.value("url", "");
-  const auto context = ContextOf(params.value("resourceType", ""));
-  if (!host_ || !Covered(url, context)) {
-    Log({"continued", url});
-    cdp_.Send("Fetch.continueRequest", {{"requestId", id}}, session_);
-    return;
-  }
-  const auto args = Make<ResourceRequestedArgs>(url, request.value("method", "GET"),
-                                                request.value("headers", Json::object()), context);
-  host_->WebResourceRequested(args.get(), [this, args, id, url] {
-    ResponseData response;
-    if (!host_ || !args->response() || !host_->ReadResponse(args->response(), response)) {
-      Log({"continued", url});
-      cdp_.Send("Fetch.continueRequest", {{"requestId", id}}, session_);
-      return;
-    }
-    Json fulfil = {{"requestId", id},
-                   {"responseCode", response.status},
-                   {"responseHeaders", HeaderList(response.headers)},
-                   {"body", ToBase64(response.body)}};
-    if (!response.reason.empty()) fulfil["responsePhrase"] = response.reason;
-    Log({"served", url, std::to_string(response.status), std::to_string(response.body.size())});
-    cdp_.Send("Fetch.fulfillRequest", fulfil, session_, [this, id](const Json& r, bool failed) {
-      if (failed) Log({"engine-error", "fulfillRequest", r.dump()});
-    });
-  });
+  RaiseResourceRequest(
+      url, request.value("method", "GET"), request.value("headers", Json::object()),
+      ContextOf(params.value("resourceType", "")), "continued", [this, id, url](std::optional<ResponseData> response) {
+        if (!response) {
+          cdp_.Send("Fetch.continueRequest", {{"requestId", id}}, session_);
+          return;
+        }
+        Json fulfil = {{"requestId", id},
+                       {"responseCode", response->status},
+                       {"responseHeaders", HeaderList(response->headers)},
+                       {"body", ToBase64(response->body)}};
+        if (!response->reason.empty()) fulfil["responsePhrase"] = response->reason;
+        Log({"served", url, std::to_string(response->status), std::to_string(response->body.size())});
+        cdp_.Send("Fetch.fulfillRequest", fulfil, session_, [](const Json& r, bool failed) {
+          if (failed) Log({"engine-error", "fulfillRequest", r.dump()});
+        });
+      });
 }
 
 // WebView2 raises WebResourceRequested for a dedicated worker's scripts as
@@ -1062,21 +1075,13 @@ void Page::ServeDiskRead(const std::string& path, DiskServer::Reply reply) {
       url += static_cast<char>(c);
     }
   }
-  constexpr auto context = COREWEBVIEW2_WEB_RESOURCE_CONTEXT_SCRIPT;
-  if (!host_ || !Covered(url, context)) {
-    Log({"continued-disk", url});
-    return reply(0, {});
-  }
-  const auto args = Make<ResourceRequestedArgs>(url, "GET", Json::object(), context);
-  host_->WebResourceRequested(args.get(), [this, args, url, reply = std::move(reply)] {
-    ResponseData response;
-    if (!host_ || !args->response() || !host_->ReadResponse(args->response(), response)) {
-      Log({"continued-disk", url});
-      return reply(0, {});
-    }
-    Log({"served-disk", url, std::to_string(response.status), std::to_string(response.body.size())});
-    reply(response.status, std::move(response.body));
-  });
+  RaiseResourceRequest(url, "GET", Json::object(), COREWEBVIEW2_WEB_RESOURCE_CONTEXT_SCRIPT, "continued-disk",
+                       [url, reply = std::move(reply)](std::optional<ResponseData> response) {
+                         if (!response) return reply(0, {});
+                         Log({"served-disk", url, std::to_string(response->status),
+                              std::to_string(response->body.size())});
+                         reply(response->status, std::move(response->body));
+                       });
 }
 
 void Page::OnBinding(const Json& params) {

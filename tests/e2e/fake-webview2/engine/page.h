@@ -123,6 +123,9 @@ class Page {
   void SetUp(std::function<void(HRESULT)> done);
   void OnEvent(const std::string& method, const Json& params, const std::string& session);
   void OnRequestPaused(const Json& params);
+  void RaiseResourceRequest(const std::string& url, const std::string& method, const Json& headers,
+                            COREWEBVIEW2_WEB_RESOURCE_CONTEXT context, const char* continued,
+                            std::function<void(std::optional<ResponseData>)> done);
   void ServeRequest(const Json& params);
   // A file the browser opens itself (see disk_server.h).
   void ServeDiskRead(const std::string& path, DiskServer::Reply reply);
